@@ -1,0 +1,77 @@
+// Hooks into the native Win32 layer that the real system does not have.
+// Tests and tools use them to drive the program on the headless backend:
+// a settable clock and cursor, injected input, fake libraries, fault
+// injection and read-back of what was drawn. The program itself never
+// includes this header.
+#ifndef VANTREL_PLATFORM_LAYER_HOOKS_H
+#define VANTREL_PLATFORM_LAYER_HOOKS_H
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace layer {
+
+// Forget every window, class, timer, queued message, fake library, fault and
+// flag, and start over on a headless desktop of the given size with the real
+// clock, the cursor at (0, 0) and no foreground window.
+void ResetHeadless(int desktopWidth = 640, int desktopHeight = 480);
+
+// ---- clock ----------------------------------------------------------------
+// From now on GetTickCount returns `ticks` until the clock is moved again.
+// On this virtual clock Sleep(n) advances it by n, and a message loop that
+// has nothing to do but wait for a timer jumps the clock to that timer.
+void SetTickCount(DWORD ticks);
+void AdvanceTicks(DWORD milliseconds);
+bool ClockIsVirtual();
+
+// ---- input ----------------------------------------------------------------
+// Input goes through the input queue as on Windows: keys to the focus window
+// (else the foreground window), mouse messages to the window under the
+// cursor, with client coordinates in lParam.
+void SetCursorPosition(int x, int y);  // moves the cursor silently
+void InjectKey(UINT virtualKey, bool down, bool alt = false);
+void InjectMouseMove(int x, int y);
+enum class Button { Left, Right, Middle };
+void InjectButton(Button button, bool down);
+void InjectWheel(int delta);
+HCURSOR CurrentCursor();  // what the last SetCursor left in effect
+
+// Called whenever GetMessageA (or a modal loop) finds nothing to deliver and
+// would wait. The hook may post, inject, move the clock or destroy windows.
+void SetIdleHook(std::function<void()> hook);
+
+// ---- libraries --------------------------------------------------------------
+struct FakeExport {
+    std::string name;
+    FARPROC proc;
+};
+// Makes LoadLibraryA(name) succeed (names compare case-insensitively).
+// `alreadyLoaded` makes GetModuleHandleA find it before any LoadLibraryA.
+void RegisterLibrary(const std::string &name, std::vector<FakeExport> exports, bool alreadyLoaded = false);
+// LoadLibraryA calls minus FreeLibrary calls (plus one if already loaded).
+int LibraryReferences(const std::string &name);
+// How many times LoadLibraryA was asked for `name`, found or not.
+int LibraryLoadRequests(const std::string &name);
+
+// ---- faults -------------------------------------------------------------------
+// The next `count` calls of the named API function fail as Windows reports
+// that failure ("RegisterClassA", "CreateWindowExA", "SetTimer", ...).
+void InjectFault(const std::string &function, int count = 1);
+
+// ---- observation ----------------------------------------------------------------
+// The state SystemParametersInfoA(SPI_SCREENSAVERRUNNING) last set.
+bool ScreenSaverRunning();
+// Pixels of a window's client area as 0x00RRGGBB, row by row from the top.
+std::vector<uint32_t> WindowPixels(HWND window, int *width = nullptr, int *height = nullptr);
+// GDI objects alive now (stock objects excluded).
+int LiveGdiObjects();
+// What GetCommandLineA returns; main() sets it from its arguments.
+void SetCommandLine(const std::string &commandLine);
+
+}  // namespace layer
+
+#endif
