@@ -69,8 +69,31 @@ bool ScreenSaverRunning();
 std::vector<uint32_t> WindowPixels(HWND window, int *width = nullptr, int *height = nullptr);
 // GDI objects alive now (stock objects excluded).
 int LiveGdiObjects();
+// Every DialogBoxParamA call, made or refused: the template ("#2003" for an
+// integer identifier) and the owner it was given.
+struct DialogRequest {
+    std::string templateName;
+    HWND owner;
+};
+std::vector<DialogRequest> DialogRequests();
+
 // What GetCommandLineA returns; main() sets it from its arguments.
 void SetCommandLine(const std::string &commandLine);
+// The command line main() makes of its arguments, the program name first:
+// arguments joined by spaces, quoted when empty or holding a space or tab.
+std::string BuildCommandLine(const std::vector<std::string> &arguments);
+// What follows the program name (and the blanks after it) in a command line:
+// the text WinMain receives.
+const char *CommandLineTail(const char *commandLine);
+
+// MessageBoxA calls, oldest first (the headless desktop answers IDOK).
+struct MessageBoxRecord {
+    std::string text;
+    std::string caption;
+    UINT flags;
+    HWND owner;
+};
+std::vector<MessageBoxRecord> MessageBoxes();
 
 }  // namespace layer
 
