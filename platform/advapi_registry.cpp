@@ -2,6 +2,7 @@
 // full path (compared without case, as Windows does) and values with their
 // type and raw bytes. Open keys are small handles into a table, so a stale
 // or made-up handle is refused instead of followed.
+#include "layer_internal.h"
 #include "registry_store.h"
 
 #include <windows.h>
@@ -123,7 +124,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REG
         return ERROR_INVALID_HANDLE;
     if (!JoinPath(base, subKey, path))
         return ERROR_INVALID_PARAMETER;
-    if (vantrel::registry::ConsumeCreateFault())
+    if (layer::TakeFault("RegCreateKeyExA"))
         return ERROR_ACCESS_DENIED;
     bool existed = vantrel::registry::KeyExists(path);
     if (!existed && !vantrel::registry::CreateKey(path))

@@ -12,7 +12,6 @@ struct Key {
 };
 
 std::map<std::string, Key> keys;  // by canonical path; "" is the root
-int pendingCreateFaults = 0;
 
 std::string Lower(const std::string &text)
 {
@@ -75,21 +74,7 @@ bool DeleteValue(const std::string &path, const std::string &name)
 void Reset()
 {
     keys.clear();
-    pendingCreateFaults = 0;
     CloseAllKeys();
-}
-
-void FailKeyCreation(int count)
-{
-    pendingCreateFaults = count;
-}
-
-bool ConsumeCreateFault()
-{
-    if (pendingCreateFaults <= 0)
-        return false;
-    --pendingCreateFaults;
-    return true;
 }
 
 }  // namespace vantrel::registry

@@ -27,10 +27,6 @@ bool DeleteValue(const std::string &path, const std::string &name);
 void Reset();
 void CloseAllKeys();
 
-// Fault injection: the next `count` key creations fail as access denied.
-void FailKeyCreation(int count);
-bool ConsumeCreateFault();
-
 }  // namespace vantrel::registry
 
 #endif

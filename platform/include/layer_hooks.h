@@ -42,6 +42,9 @@ HCURSOR CurrentCursor();  // what the last SetCursor left in effect
 
 // Called whenever GetMessageA (or a modal loop) finds nothing to deliver and
 // would wait. The hook may post, inject, move the clock or destroy windows.
+// When it leaves nothing to deliver and no timer is pending, it is called
+// again rather than the loop waiting for ever; on the virtual clock a pending
+// timer is jumped to after the hook has had its turn.
 void SetIdleHook(std::function<void()> hook);
 
 // ---- libraries --------------------------------------------------------------
@@ -67,7 +70,8 @@ void InjectFault(const std::string &function, int count = 1);
 bool ScreenSaverRunning();
 // Pixels of a window's client area as 0x00RRGGBB, row by row from the top.
 std::vector<uint32_t> WindowPixels(HWND window, int *width = nullptr, int *height = nullptr);
-// GDI objects alive now (stock objects excluded).
+// GDI objects alive now (stock objects excluded). DCs from GetDC and
+// BeginPaint count until released; a CS_OWNDC window's own DC does not.
 int LiveGdiObjects();
 // Every DialogBoxParamA call, made or refused: the template ("#2003" for an
 // integer identifier) and the owner it was given.

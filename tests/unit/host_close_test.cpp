@@ -92,7 +92,7 @@ TEST_F(CloseTest, MouseMovementMustExceedFourPixelsFromTheSavedPoint)
 
     // Back and forth within the threshold never closes.
     SetUp();
-    EXPECT_EQ(4u, RunWithInput({[] { layer::InjectMouseMove(104, 100); }, [] { layer::InjectMouseMove(100, 104); },
+    EXPECT_EQ(5u, RunWithInput({[] { layer::InjectMouseMove(104, 100); }, [] { layer::InjectMouseMove(100, 104); },
                                 [] { layer::InjectMouseMove(96, 100); }, [] { layer::InjectMouseMove(100, 100); }}));
     EXPECT_TRUE(scriptRanOut);
 }
@@ -100,7 +100,7 @@ TEST_F(CloseTest, MouseMovementMustExceedFourPixelsFromTheSavedPoint)
 TEST_F(CloseTest, TheMessagesOwnCoordinatesAreNotTrusted)
 {
     // A move message whose lParam claims a far point, with the cursor still.
-    EXPECT_EQ(2u, RunWithInput({[] { PostMessageA(HostState.window, WM_MOUSEMOVE, 0, MAKELPARAM(600, 400)); },
+    EXPECT_EQ(3u, RunWithInput({[] { PostMessageA(HostState.window, WM_MOUSEMOVE, 0, MAKELPARAM(600, 400)); },
                                 [] { EXPECT_EQ(0, HostState.closing); }}));
     EXPECT_TRUE(scriptRanOut);
 }

@@ -23,6 +23,7 @@ protected:
         HostState = HostStateRecord{};
         instance = GetModuleHandleA(nullptr);
         HostState.instance = instance;
+        ScriptIdle({});  // no loop may wait for ever on the headless desktop
     }
 
     void TearDown() override

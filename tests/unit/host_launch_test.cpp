@@ -97,7 +97,7 @@ TEST_F(LaunchTest, RunSwitchesOpenTheFullScreenSaver)
 
 TEST_F(LaunchTest, PreviewRunsInTheNumberedWindow)
 {
-    for (std::string prefix : {"/p ", "/P", "/l   ", "-L", "p", "/p  "}) {
+    for (std::string prefix : std::vector<std::string>{"/p ", "/P", "/l   ", "-L", "p", "/p  "}) {
         SCOPED_TRACE(prefix);
         layer::ResetHeadless(640, 480);
         HWND panel = MakeHostingWindow(152, 112);
@@ -123,7 +123,7 @@ TEST_F(LaunchTest, PreviewWithoutAUsableWindowFailsAndMakesNothing)
 {
     HWND panel = MakeHostingWindow();
     std::string number = Number(panel);
-    for (std::string line : {"/p", "/p ", "/p 0", "/p 0x4D2", "/p:" + number, "/p -" + number, "/p\t" + number,
+    for (std::string line : std::vector<std::string>{"/p", "/p ", "/p 0", "/p 0x4D2", "/p:" + number, "/p -" + number, "/p\t" + number,
                              "/p 987654", "/l"}) {
         SCOPED_TRACE(line);
         EXPECT_EQ(-1, Launch(line));
@@ -138,7 +138,7 @@ TEST_F(LaunchTest, PreviewWithoutAUsableWindowFailsAndMakesNothing)
 
 TEST_F(LaunchTest, UnlistedSwitchesAreRefused)
 {
-    for (std::string line : {"/x", "/?", "/1", "/\ts", "\ts", "/\x01s", "/\x80", "/\xff", "/z 12", "#", "\\s"}) {
+    for (std::string line : std::vector<std::string>{"/x", "/?", "/1", "/\ts", "\ts", "/\x01s", "/\x80", "/\xff", "/z 12", "#", "\\s"}) {
         SCOPED_TRACE(line);
         EXPECT_EQ(-1, Launch(line));
     }

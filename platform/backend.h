@@ -1,0 +1,87 @@
+// The display backend: the one place where the layer meets a real (or
+// imagined) screen. The window manager in user_*.cpp keeps all Win32 state;
+// a backend only owns native windows, pixels on screen, the pointer and the
+// event source. HWND values are chosen here so that, on X11, the handle a
+// program sees is the X window id (a preview host can pass it on a command
+// line), while headless hands out small numbers.
+#ifndef VANTREL_PLATFORM_BACKEND_H
+#define VANTREL_PLATFORM_BACKEND_H
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace layer {
+
+enum class Button;
+
+// What the backend reports back while it waits. Coordinates are screen
+// coordinates; the window manager works out the target window.
+class InputSink {
+public:
+    virtual ~InputSink() = default;
+    virtual void PointerMoved(int x, int y) = 0;
+    virtual void ButtonChanged(Button button, bool down) = 0;
+    virtual void WheelTurned(int delta) = 0;
+    virtual void KeyChanged(UINT virtualKey, bool down, bool alt) = 0;
+    // Part of a native window was uncovered and must be drawn again.
+    virtual void Exposed(uintptr_t nativeWindow, const RECT &area) = 0;
+    // The window manager asked a top-level window to close.
+    virtual void CloseRequested(uintptr_t nativeWindow) = 0;
+    // A native window went away underneath us (a preview's host window was
+    // destroyed by its process): the windows inside it go with it.
+    virtual void NativeWindowGone(uintptr_t nativeWindow) = 0;
+};
+
+struct NativeWindowSpec {
+    uintptr_t parent = 0;     // native parent (ours or foreign); 0 for a top-level window
+    RECT rect = {0, 0, 0, 0}; // in the parent's client coordinates, or the screen's
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    std::string className;
+    std::string title;
+};
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual const char *Name() const = 0;
+
+    virtual void ScreenSize(int *width, int *height) = 0;
+    // The HWND value of the desktop window (the root window on X11).
+    virtual uintptr_t DesktopWindow() = 0;
+
+    // Makes the native side of a window and returns the value its HWND
+    // takes (nonzero), or 0 when the native window cannot be made.
+    virtual uintptr_t CreateNativeWindow(const NativeWindowSpec &spec) = 0;
+    virtual void DestroyNativeWindow(uintptr_t window) = 0;
+    virtual void ShowNativeWindow(uintptr_t window, bool visible) = 0;
+    virtual void SetNativeTitle(uintptr_t window, const std::string &title) = 0;
+    virtual void RaiseNativeWindow(uintptr_t window) = 0;
+
+    // Shows `dirty` (client coordinates) of a window's 32-bit 0x00RRGGBB
+    // client surface, `width` pixels per row.
+    virtual void Present(uintptr_t window, const uint32_t *pixels, int width, int height, const RECT &dirty) = 0;
+
+    // Waits at most `timeoutMs` (negative: no limit, 0: just collect what is
+    // there) for native events and reports them to `sink`. Returns true when
+    // anything was reported.
+    virtual bool WaitForEvents(int timeoutMs, InputSink &sink) = 0;
+
+    virtual void SetCursorVisible(bool visible) = 0;
+    virtual void WarpPointer(int x, int y) = 0;
+
+    // Windows of other processes: a running saver found by class and title,
+    // and a window named on a command line (a preview's host).
+    virtual uintptr_t FindForeignWindow(const char *className, const char *title) = 0;
+    virtual bool IsForeignWindow(uintptr_t window) = 0;
+    virtual bool ForeignWindowRect(uintptr_t window, RECT *screenRect) = 0;
+};
+
+std::unique_ptr<Backend> CreateHeadlessBackend(int width, int height);
+
+}  // namespace layer
+
+#endif
