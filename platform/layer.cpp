@@ -84,8 +84,8 @@ void ResetHeadless(int desktopWidth, int desktopHeight) {
     State &s = S();
     if (s.backend) DestroyAllWindows();
     ResetGdi();
-    // Releasing the old state in one assignment leaves nothing behind that a
-    // field-by-field reset could forget.
+    // Rebuilding the whole record leaves nothing behind that a field-by-field
+    // reset could forget.
     s.~State();
     new (&s) State();
     if (desktopWidth < 1) desktopWidth = 1;
