@@ -3,6 +3,7 @@
 #include "layer_fixture.h"
 
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 
@@ -60,14 +61,23 @@ TEST_F(LayerExceptionDeathTest, FaultReachesTheFilterWhichChoosesTheExitCode) {
         ::testing::ExitedWithCode(42), "");
 }
 
+// The usual death is the signal's, or the sanitizer's report where one runs.
+static bool DiedOfTheFault(int status) {
+#ifdef VANTREL_SANITIZED
+    return (WIFEXITED(status) && WEXITSTATUS(status) != 0) || (WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV);
+#else
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV;
+#endif
+}
+
 TEST_F(LayerExceptionDeathTest, WithoutAFilterOrWhenItPassesTheFaultKillsAsUsual) {
-    EXPECT_EXIT({ *nowhere = 1; }, ::testing::KilledBySignal(SIGSEGV), "");
+    EXPECT_EXIT({ *nowhere = 1; }, DiedOfTheFault, "");
     EXPECT_EXIT(
         {
             SetUnhandledExceptionFilter(KeepSearching);
             *nowhere = 1;
         },
-        ::testing::KilledBySignal(SIGSEGV), "");
+        DiedOfTheFault, "");
 }
 
 TEST_F(LayerExceptionDeathTest, SystemVerdictFromInsideTheFilterReportsOnceWithoutRecursion) {
@@ -80,6 +90,9 @@ TEST_F(LayerExceptionDeathTest, SystemVerdictFromInsideTheFilterReportsOnceWitho
 }
 
 TEST_F(LayerExceptionDeathTest, DivisionByZeroAndStackOverflowAreCaughtToo) {
+#ifdef VANTREL_SANITIZED
+    GTEST_SKIP() << "the sanitizers stop these faults before any signal";
+#endif
     EXPECT_EXIT(
         {
             SetUnhandledExceptionFilter(ReportDivision);

@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test tier; exits nonzero if anything
+# failed. The last line is the total: "N passed, N failed".
+#
+#   native      unit and conformance tests on the headless backend (CTest)
+#   windows     the conformance tests built for Windows, under Wine
+#   e2e         the real VantrelSaver.scr under Wine, driven from outside
+#
+# The Windows tiers share one private X display and one throw-away Wine prefix,
+# both removed on the way out whatever happens.
+set -uo pipefail
+cd "$(dirname "$0")" || exit 1
+# Nothing here reads input; a closed or terminal stdin must not reach Wine.
+exec </dev/null
+
+source tests/lib/common.sh
+source tests/lib/xsession.sh
+
+TOTAL_PASSED=0
+TOTAL_FAILED=0
+TIER_LINES=()
+LOG_DIR=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-test.XXXXXX")
+
+TIER_PID=
+# Seconds the whole run may take; each tier gets at most what is left of it.
+TEST_BUDGET=${TEST_BUDGET:-1500}
+
+finish() {
+  xsession_cleanup
+  rm -rf "$LOG_DIR"
+}
+# A signal stops the running tier first (its own traps then remove whatever
+# it started), then the session goes.
+interrupted() {
+  echo "test.sh: interrupted" >&2
+  [[ -n $TIER_PID ]] && kill -TERM "$TIER_PID" 2>/dev/null && wait "$TIER_PID" 2>/dev/null
+  exit 130
+}
+trap finish EXIT
+trap interrupted INT TERM
+
+# Adds a tier's counts to the total. A tier that failed without saying how
+# many of its cases failed (it crashed, timed out or printed no summary) counts
+# as one failure, so a broken tier can never pass for an empty one.
+record() {
+  local name=$1 status=$2 passed=$3 failed=$4 seconds=$5
+  if ((status != 0 && failed == 0)); then failed=1; fi
+  if ((status == 0 && passed == 0 && failed == 0)); then passed=1; fi
+  TOTAL_PASSED=$((TOTAL_PASSED + passed))
+  TOTAL_FAILED=$((TOTAL_FAILED + failed))
+  TIER_LINES+=("$(printf '%-34s %4d passed, %3d failed  %4ds' "$name" "$passed" "$failed" "$seconds")")
+}
+
+# run_logged LIMIT COMMAND...: runs COMMAND for at most LIMIT seconds, its
+# output kept in $LOG_DIR/tier.log and shown as it comes; sets TIER_STATUS.
+# The command runs in the background so that a signal to this script is acted
+# on at once rather than when the command ends (the trap passes it on).
+# timeout gives the command a process group of its own and, when time is up
+# or a signal comes, ends the whole group: ctest's test processes and a
+# script's Wine programs too, not just the command itself.
+run_logged() {
+  local limit=$1; shift
+  local log=$LOG_DIR/tier.log
+  : >"$log"
+  # Hung tiers must not add up past the time CI allows for the whole run.
+  local left=$((TEST_BUDGET - SECONDS))
+  if ((left < limit)); then limit=$left; fi
+  if ((limit <= 0)); then
+    echo "(not run: the time budget of $TEST_BUDGET s is used up)"
+    TIER_STATUS=124
+    return 0
+  fi
+  timeout -k 15 "$limit" "$@" >"$log" 2>&1 &
+  TIER_PID=$!
+  tail -n +1 -s 0.2 -f --pid="$TIER_PID" "$log" &
+  local shower=$!
+  wait "$TIER_PID"
+  TIER_STATUS=$?
+  TIER_PID=
+  wait "$shower"
+  ((TIER_STATUS == 124)) && echo "(timed out after $limit s)"
+  return 0
+}
+
+# run_tier NAME TIMEOUT COMMAND...: runs COMMAND and counts the cases from its
+# last "N passed, N failed" line.
+run_tier() {
+  local name=$1 limit=$2; shift 2
+  local started=$SECONDS
+  printf '\n===== %s =====\n' "$name"
+  run_logged "$limit" "$@"
+  local counts passed=0 failed=0
+  counts=$(tr -d '\r' <"$LOG_DIR/tier.log" | grep -E '^[0-9]+ passed, [0-9]+ failed$' | tail -n1)
+  if [[ -n $counts ]]; then
+    read -r passed _ failed _ <<<"${counts//,/}"
+  fi
+  record "$name" "$TIER_STATUS" "$passed" "$failed" $((SECONDS - started))
+}
+
+# CTest has its own summary: "95% tests passed, 1 tests failed out of 20".
+# A unit or conformance test takes milliseconds; one that needs a minute hangs.
+run_ctest() {
+  local name=$1 started=$SECONDS
+  printf '\n===== %s =====\n' "$name"
+  run_logged 600 ctest --test-dir build --output-on-failure --no-tests=error \
+    --parallel "$(nproc)" --timeout 60
+  local line passed=0 failed=0 total
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$LOG_DIR/tier.log" | tail -n1)
+  if [[ -n $line ]]; then
+    failed=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+    passed=$((total - failed))
+  fi
+  record "$name" "$TIER_STATUS" "$passed" "$failed" $((SECONDS - started))
+}
+
+summary() {
+  printf '\n===== summary =====\n'
+  printf '%s\n' "${TIER_LINES[@]}"
+  printf '%d passed, %d failed\n' "$TOTAL_PASSED" "$TOTAL_FAILED"
+  ((TOTAL_FAILED == 0))
+}
+
+started_all=$SECONDS
+printf '===== setup =====\n'
+if ! ./setup.sh packages; then
+  record "setup: packages" 1 0 1 $((SECONDS - started_all))
+  summary
+  exit 1
+fi
+
+# Each build is its own step: a broken native build must not hide what the
+# Windows tiers have to say, and a tier never runs on binaries left over from
+# an earlier, successful build.
+build_ok() {
+  local name=$1 step=$2 started=$SECONDS
+  printf '\n===== build: %s =====\n' "$name"
+  if ./setup.sh "$step"; then return 0; fi
+  record "build: $name" 1 0 1 $((SECONDS - started))
+  return 1
+}
+
+# --- native tier --------------------------------------------------------------
+if build_ok native native; then
+  run_ctest "native: unit + conformance"
+fi
+
+# --- sanitizer and fuzz tiers -------------------------------------------------
+# Next to come here: the unit and conformance tests built with
+# AddressSanitizer and UndefinedBehaviorSanitizer (clang, own build tree), and
+# a short libFuzzer run of every parser target under tests/fuzz/.
+
+# --- Windows tiers: one private display and Wine prefix -------------------------
+run_windows_tiers() {
+  export VANTREL_SESSION=1
+
+  local conformance_exe=build-win/tests/conformance/conformance.exe
+  if [[ -f $conformance_exe ]]; then
+    run_tier "windows: conformance under Wine" 300 wine "$conformance_exe"
+  else
+    echo "missing: $conformance_exe"
+    record "windows: conformance under Wine" 1 0 1 0
+  fi
+
+  local script
+  for script in tests/e2e/*.sh; do
+    run_tier "e2e: $(basename "$script" .sh)" 300 "$script"
+  done
+}
+
+if build_ok Windows windows && ((SECONDS < TEST_BUDGET)); then
+  printf '\n===== Wine session =====\n'
+  session_started=$SECONDS
+  if xsession_start_display && xsession_start_wine; then
+    run_windows_tiers
+  else
+    record "Wine session" 1 0 1 $((SECONDS - session_started))
+  fi
+fi
+
+printf '\nall tiers took %d s\n' $((SECONDS - started_all))
+summary

@@ -1,0 +1,127 @@
+# Helpers for the end-to-end scripts that drive the real VantrelSaver.scr under
+# Wine. Source it from a test script, then call e2e_begin.
+#
+# A script runs inside the display and prefix that test.sh prepared
+# (VANTREL_SESSION=1 with DISPLAY and WINEPREFIX exported), or, started on its
+# own, makes a private session for itself and removes it at the end.
+
+[[ -n ${VANTREL_LIB_E2E:-} ]] && return 0
+VANTREL_LIB_E2E=1
+
+# shellcheck source=tests/lib/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+# shellcheck source=tests/lib/xsession.sh
+source "$(dirname "${BASH_SOURCE[0]}")/xsession.sh"
+
+VANTREL_SCR=${VANTREL_SCR:-$VANTREL_ROOT/build-win/VantrelSaver.scr}
+VANTREL_PROBE=${VANTREL_PROBE:-$VANTREL_ROOT/build-win/tests/e2e/e2e_probe.exe}
+
+# How long to wait for things that should happen (generous: the first start
+# of a Wine program on a small CI machine can take many seconds) and how long
+# to watch for something that must not happen.
+E2E_APPEAR_TIMEOUT=${E2E_APPEAR_TIMEOUT:-60}
+E2E_EXIT_TIMEOUT=${E2E_EXIT_TIMEOUT:-30}
+E2E_QUIET_SPAN=${E2E_QUIET_SPAN:-2}
+
+E2E_TMP=
+E2E_OWN_SESSION=0
+
+e2e_end() {
+  bg_kill_all
+  if ((E2E_OWN_SESSION)); then xsession_cleanup; fi
+  [[ -n $E2E_TMP ]] && rm -rf "$E2E_TMP"
+  return 0
+}
+
+e2e_begin() {
+  trap e2e_end EXIT
+  trap 'exit 130' INT TERM
+  E2E_TMP=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-e2e.XXXXXX")
+  BG_DIR=$E2E_TMP
+  [[ -f $VANTREL_SCR ]] || { fail "setup: $VANTREL_SCR exists" "build it: cmake --build build-win"; report_summary; exit 1; }
+  [[ -f $VANTREL_PROBE ]] || { fail "setup: $VANTREL_PROBE exists" "build it: cmake --build build-win"; report_summary; exit 1; }
+  if [[ ${VANTREL_SESSION:-0} != 1 ]]; then
+    E2E_OWN_SESSION=1
+    if ! { xsession_start_display && xsession_start_wine; }; then
+      fail "setup: a private X display and Wine prefix"
+      report_summary
+      exit 1
+    fi
+  fi
+  # A saver left behind by an earlier script would answer our look-ups.
+  if ! wait_until "$E2E_EXIT_TIMEOUT" no_saver_window; then
+    fail "setup: no saver window is open before the tests" "$(probe find)"
+    report_summary
+    exit 1
+  fi
+}
+
+# --- the saver and the probe --------------------------------------------------
+
+saver_start() { local id=$1; shift; bg_start "$id" wine "$VANTREL_SCR" "$@"; }
+
+# saver_exit_code ARGS...: run the saver to its end and print its exit status
+# ("timeout" when it had not ended within E2E_EXIT_TIMEOUT, e.g. because it
+# sits in a dialog; it is then killed, so a test can never hang on it).
+E2E_RUN_SEQ=0
+saver_exit_code() {
+  local id=run$((E2E_RUN_SEQ += 1))
+  saver_start "$id" "$@"
+  if bg_wait "$id" "$E2E_EXIT_TIMEOUT"; then
+    bg_rc "$id"
+  else
+    bg_kill "$id"
+    echo timeout
+  fi
+}
+
+# probe ARGS...: the probe's one line of output (Windows line ends removed);
+# returns the probe's exit status.
+probe() {
+  local out rc
+  out=$(timeout -k 5 60 wine "$VANTREL_PROBE" "$@" 2>/dev/null)
+  rc=$?
+  printf '%s\n' "${out//$'\r'/}"
+  return $rc
+}
+
+# field LINE KEY: the value of KEY=value in a probe line.
+field() { sed -n "s/.*\\b$2=\\([^ ]*\\).*/\\1/p" <<<"$1" | head -n1; }
+
+# Whether a full-screen saver is on screen. A closing saver hides its window
+# at once, but under Wine without a window manager the window then lingers,
+# invisible, for about two seconds while the X side is taken down (and the
+# process with it): visibility is the prompt sign of a close.
+saver_window_shown() {
+  local info
+  info=$(probe find) && [[ $(field "$info" visible) == 1 ]]
+}
+no_saver_window() { ! probe find >/dev/null; }
+
+# Wait for the full-screen window of a saver started as ID; fails early when
+# the saver has already ended.
+saver_wait_window() {
+  local id=$1
+  _saver_window_or_end() { saver_window_shown || bg_done "$id"; }
+  wait_until "$E2E_APPEAR_TIMEOUT" _saver_window_or_end && bg_running "$id"
+}
+
+# --- input --------------------------------------------------------------------
+
+pointer_at() { [[ $(xdotool getmouselocation 2>/dev/null) == "x:$1 y:$2 "* ]]; }
+
+# Moves the X pointer and waits until the server reports it there. (xdotool's
+# own --sync never returns when the pointer is already in place.)
+pointer_to() {
+  xdotool mousemove "$1" "$2" && wait_until 10 pointer_at "$1" "$2"
+}
+
+# A description of a saver run for failure messages.
+describe() {
+  local id=$1
+  printf 'exit status: %s\n' "$(bg_rc "$id")"
+  printf 'windows: %s\n' "$(probe find)"
+  local out; out=$(bg_output "$id")
+  [[ -n $out ]] && printf 'output: %s\n' "$out"
+  return 0
+}
