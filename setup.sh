@@ -3,7 +3,10 @@
 # native tree (build/) and the Windows tree (build-win/). Safe to run again:
 # with everything present it only brings the builds up to date.
 #
-#   ./setup.sh [packages] [native] [windows]     (default: all three, in order)
+#   ./setup.sh [packages] [native] [windows] [sanitize]
+#
+# With no step named it does the first three; sanitize builds build-asan/,
+# the native tree under ASan, UBSan and LSan with clang, and the fuzz targets.
 set -euo pipefail
 trap 'echo "setup.sh: FAILED at line $LINENO: $BASH_COMMAND" >&2' ERR
 cd "$(dirname "$0")"
@@ -11,7 +14,7 @@ cd "$(dirname "$0")"
 steps=("$@")
 ((${#steps[@]})) || steps=(packages native windows)
 for s in "${steps[@]}"; do
-  case $s in packages | native | windows) ;; *) echo "setup.sh: unknown step '$s'" >&2; exit 2 ;; esac
+  case $s in packages | native | windows | sanitize) ;; *) echo "setup.sh: unknown step '$s'" >&2; exit 2 ;; esac
 done
 wants() { [[ " ${steps[*]} " == *" $1 "* ]]; }
 
@@ -21,7 +24,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386
   xvfb xdotool x11-utils libx11-dev libxext-dev imagemagick
-  clang llvm
+  clang llvm libclang-rt-14-dev
 )
 
 step() { printf '==> %s\n' "$*"; }
@@ -70,4 +73,11 @@ if wants windows; then
   # shellcheck disable=SC2046
   cmake -S . -B build-win $(generator build-win) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake
   cmake --build build-win --parallel "$(nproc)"
+fi
+
+if wants sanitize; then
+  step "sanitizer build (build-asan/)"
+  # shellcheck disable=SC2046
+  CC=clang CXX=clang++ cmake -S . -B build-asan $(generator build-asan) -DVANTREL_SANITIZE=ON
+  cmake --build build-asan --parallel "$(nproc)"
 fi

@@ -3,6 +3,7 @@
 # failed. The last line is the total: "N passed, N failed".
 #
 #   native      unit and conformance tests on the headless backend (CTest)
+#   sanitizer   the same under ASan, UBSan and LSan, then a short run of every fuzz target
 #   windows     the conformance tests built for Windows, under Wine
 #   e2e         the real VantrelSaver.scr under Wine, driven from outside
 #
@@ -100,9 +101,9 @@ run_tier() {
 # CTest has its own summary: "95% tests passed, 1 tests failed out of 20".
 # A unit or conformance test takes milliseconds; one that needs a minute hangs.
 run_ctest() {
-  local name=$1 started=$SECONDS
+  local name=$1 tree=${2:-build} started=$SECONDS
   printf '\n===== %s =====\n' "$name"
-  run_logged 600 ctest --test-dir build --output-on-failure --no-tests=error \
+  run_logged 600 ctest --test-dir "$tree" --output-on-failure --no-tests=error \
     --parallel "$(nproc)" --timeout 60
   local line passed=0 failed=0 total
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$LOG_DIR/tier.log" | tail -n1)
@@ -146,9 +147,13 @@ if build_ok native native; then
 fi
 
 # --- sanitizer and fuzz tiers -------------------------------------------------
-# Next to come here: the unit and conformance tests built with
-# AddressSanitizer and UndefinedBehaviorSanitizer (clang, own build tree), and
-# a short libFuzzer run of every parser target under tests/fuzz/.
+# The same native tests built with AddressSanitizer, UndefinedBehaviorSanitizer
+# and LeakSanitizer (clang, build-asan/): any report fails its test. Then a
+# short libFuzzer run of every parser target; findings fail the tier.
+if build_ok sanitizer sanitize; then
+  run_ctest "sanitizer: unit + conformance" build-asan
+  run_tier "fuzz: every target, 30 s each" 900 tests/fuzz/campaign.sh -t "${FUZZ_SECONDS:-30}" all
+fi
 
 # --- Windows tiers: one private display and Wine prefix -------------------------
 run_windows_tiers() {
