@@ -1,5 +1,9 @@
-// One scene step per paint. Until the animation arrives a step shows black.
+// The scene cycle's shared state, and one scene step per paint. Until the
+// animation arrives a step shows black.
 #include "engine/engine.h"
+
+SceneStateRecord SceneState;
+BombSlot BombField[BombSlotCount];
 
 int PaintScene(HWND window, HDC dc)
 {

@@ -1,7 +1,7 @@
-// The current user's registry, kept in memory: keys in a flat map by their
-// full path (compared without case, as Windows does) and values with their
-// type and raw bytes. Open keys are small handles into a table, so a stale
-// or made-up handle is refused instead of followed.
+// The current user's registry calls over the store (registry_store.cpp),
+// which keeps keys by their full path (compared without case, as Windows
+// does) and values with their type and raw bytes. Open keys are small handles
+// into a table, so a stale or made-up handle is refused instead of followed.
 #include "layer_internal.h"
 #include "registry_store.h"
 
@@ -15,7 +15,7 @@
 namespace {
 
 struct OpenKey {
-    std::string path;  // lower-case full path below HKEY_CURRENT_USER, "" for the root
+    std::string path;  // full path below HKEY_CURRENT_USER as the caller spelled it, "" for the root
     REGSAM access;
 };
 
@@ -42,7 +42,9 @@ bool KeyPath(HKEY key, std::string &path, REGSAM &access)
 }
 
 // Joins a relative path onto a key's path; empty parts (doubled or leading
-// backslashes) are refused the way Windows refuses them.
+// backslashes) and paths past Windows' limits are refused the way Windows
+// refuses them. So is a line break, which Windows allows but the
+// registry file has no way to write in a key name.
 bool JoinPath(const std::string &base, LPCSTR subKey, std::string &joined)
 {
     joined = base;
@@ -52,11 +54,12 @@ bool JoinPath(const std::string &base, LPCSTR subKey, std::string &joined)
     for (const char *scan = subKey;; ++scan) {
         if (*scan == '\\' || *scan == '\0') {
             if (part.empty())
-                return *scan == '\0' && scan != subKey;  // a trailing backslash is tolerated
+                // a trailing backslash is tolerated
+                return *scan == '\0' && scan != subKey && vantrel::registry::IsValidKeyPath(joined);
             joined = joined.empty() ? part : joined + "\\" + part;
             part.clear();
             if (*scan == '\0')
-                return true;
+                return vantrel::registry::IsValidKeyPath(joined);
         } else {
             part += *scan;
         }
@@ -84,7 +87,7 @@ LSTATUS OpenExisting(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result)
         return ERROR_FILE_NOT_FOUND;
     if (!vantrel::registry::KeyExists(path))
         return ERROR_FILE_NOT_FOUND;
-    *result = AddOpenKey(vantrel::registry::Canonical(path), access);
+    *result = AddOpenKey(path, access);
     return ERROR_SUCCESS;
 }
 
@@ -127,11 +130,14 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REG
     if (layer::TakeFault("RegCreateKeyExA"))
         return ERROR_ACCESS_DENIED;
     bool existed = vantrel::registry::KeyExists(path);
-    if (!existed && !vantrel::registry::CreateKey(path))
-        return ERROR_ACCESS_DENIED;
+    if (!existed) {
+        LSTATUS created = vantrel::registry::CreateKey(path);
+        if (created != ERROR_SUCCESS)
+            return created;
+    }
     if (disposition)
         *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    *result = AddOpenKey(vantrel::registry::Canonical(path), access);
+    *result = AddOpenKey(path, access);
     return ERROR_SUCCESS;
 }
 
@@ -176,9 +182,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type,
     if (!(access & KEY_SET_VALUE))
         return ERROR_ACCESS_DENIED;
     std::vector<BYTE> bytes(data, data + size);
-    if (!vantrel::registry::SetValue(path, name ? name : "", type, std::move(bytes)))
-        return ERROR_ACCESS_DENIED;
-    return ERROR_SUCCESS;
+    return vantrel::registry::SetValue(path, name ? name : "", type, std::move(bytes));
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name)
@@ -189,7 +193,7 @@ LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name)
         return ERROR_INVALID_HANDLE;
     if (!(access & KEY_SET_VALUE))
         return ERROR_ACCESS_DENIED;
-    return vantrel::registry::DeleteValue(path, name ? name : "") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    return vantrel::registry::DeleteValue(path, name ? name : "");
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY key)

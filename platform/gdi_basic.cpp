@@ -23,6 +23,8 @@ GdiTable &Table() {
 }
 
 constexpr int kStockCount = 20;  // up to DC_PEN
+// The default bitmap is a stock object, but not one GetStockObject hands out.
+constexpr int kStockBitmapIndex = 21;
 
 uintptr_t StockHandle(int index) { return GdiTable::kStockBase + (uintptr_t)index * 4; }
 
@@ -59,11 +61,30 @@ void MakeStockObjects() {
     pen(BLACK_PEN, RGB(0, 0, 0), false);
     pen(NULL_PEN, 0, true);
     for (int font = 10; font <= 14; ++font) plain(font, GdiKind::Font);  // OEM_FIXED .. DEVICE_DEFAULT
-    plain(DEFAULT_PALETTE, GdiKind::Palette);
+    {
+        // The twenty static colours of the system palette, in its order.
+        static const BYTE kStatic[20][3] = {
+            {0, 0, 0},       {128, 0, 0},     {0, 128, 0},     {128, 128, 0},   {0, 0, 128},
+            {128, 0, 128},   {0, 128, 128},   {192, 192, 192}, {192, 220, 192}, {166, 202, 240},
+            {255, 251, 240}, {160, 160, 164}, {128, 128, 128}, {255, 0, 0},     {0, 255, 0},
+            {255, 255, 0},   {0, 0, 255},     {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
+        auto palette = std::make_unique<PaletteObject>();
+        for (const auto &c : kStatic) palette->entries.push_back({c[0], c[1], c[2], 0});
+        palette->stock = true;
+        t.objects[StockHandle(DEFAULT_PALETTE)] = std::move(palette);
+    }
     plain(16, GdiKind::Font);              // SYSTEM_FIXED_FONT
     plain(17, GdiKind::Font);              // DEFAULT_GUI_FONT
     brush(18, RGB(255, 255, 255), false);  // DC_BRUSH
     pen(19, RGB(0, 0, 0), false);          // DC_PEN
+    auto bitmap = std::make_unique<BitmapObject>();
+    bitmap->width = 1;
+    bitmap->height = 1;
+    bitmap->bitsPixel = 1;
+    bitmap->stride = 2;  // device bitmaps keep WORD-aligned rows
+    bitmap->bits.assign(2, 0);
+    bitmap->stock = true;
+    t.objects[StockHandle(kStockBitmapIndex)] = std::move(bitmap);
 }
 
 // The classic system colours, enough for (COLOR_x + 1) class backgrounds.
@@ -112,10 +133,36 @@ HGDIOBJ GdiAdd(std::unique_ptr<GdiObject> object) {
     return (HGDIOBJ)h;
 }
 
+// Whether any DC still holds the object.
+static bool SelectedAnywhere(HGDIOBJ handle) {
+    for (auto &entry : Table().objects) {
+        if (entry.second->kind != GdiKind::DC) continue;
+        auto *dc = static_cast<const DeviceContext *>(entry.second.get());
+        if (dc->brush == handle || dc->pen == handle || dc->font == handle || dc->bitmap == handle) return true;
+    }
+    return false;
+}
+
 void GdiRemove(HGDIOBJ handle) {
     GdiObject *o = GdiLookup(handle);
-    if (o && !o->stock) Table().objects.erase((uintptr_t)handle);
+    if (!o || o->stock) return;
+    std::vector<HGDIOBJ> held;
+    if (o->kind == GdiKind::DC) {
+        auto *dc = static_cast<DeviceContext *>(o);
+        held = {dc->brush, dc->pen, dc->font, dc->bitmap};
+        if (BitmapObject *bitmap = BitmapFromHandle(dc->bitmap); bitmap && bitmap->selectedInto == handle)
+            bitmap->selectedInto = nullptr;
+    }
+    Table().objects.erase((uintptr_t)handle);
+    for (HGDIOBJ h : held) ReleaseIfPending(h);
 }
+
+void ReleaseIfPending(HGDIOBJ handle) {
+    GdiObject *o = GdiLookup(handle);
+    if (o && o->deletePending && !SelectedAnywhere(handle)) GdiRemove(handle);
+}
+
+bool IsSelectedAnywhere(HGDIOBJ handle) { return SelectedAnywhere(handle); }
 
 std::vector<HGDIOBJ> GdiHandlesWhere(const std::function<bool(const GdiObject *)> &test) {
     std::vector<HGDIOBJ> out;
@@ -127,6 +174,21 @@ std::vector<HGDIOBJ> GdiHandlesWhere(const std::function<bool(const GdiObject *)
 DeviceContext *DcFromHandle(HDC hdc) {
     GdiObject *o = GdiLookup(hdc);
     return (o && o->kind == GdiKind::DC) ? static_cast<DeviceContext *>(o) : nullptr;
+}
+
+BitmapObject *BitmapFromHandle(HGDIOBJ handle) {
+    GdiObject *o = GdiLookup(handle);
+    return (o && o->kind == GdiKind::Bitmap) ? static_cast<BitmapObject *>(o) : nullptr;
+}
+
+PaletteObject *PaletteFromHandle(HGDIOBJ handle) {
+    GdiObject *o = GdiLookup(handle);
+    return (o && o->kind == GdiKind::Palette) ? static_cast<PaletteObject *>(o) : nullptr;
+}
+
+HGDIOBJ StockBitmap() {
+    MakeStockObjects();
+    return (HGDIOBJ)StockHandle(kStockBitmapIndex);
 }
 
 void ResetGdi() {

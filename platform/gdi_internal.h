@@ -22,6 +22,9 @@ struct GdiObject {
     virtual ~GdiObject() = default;
     GdiKind kind;
     bool stock = false;
+    // DeleteObject came while the object was selected into a DC: it goes when
+    // the last DC lets go of it.
+    bool deletePending = false;
 };
 
 struct BrushObject : GdiObject {
@@ -36,9 +39,30 @@ struct PenObject : GdiObject {
     bool null = false;
 };
 
+// A bitmap: the stock 1x1 monochrome one every memory DC starts with, or a
+// DIB section (8-bit with its colour table, or 32-bit).
+struct BitmapObject : GdiObject {
+    BitmapObject() : GdiObject(GdiKind::Bitmap) {}
+    int width = 0;
+    int height = 0;        // always positive; `topDown` keeps the DIB's orientation
+    bool topDown = false;
+    int bitsPixel = 1;
+    bool dib = false;
+    size_t stride = 0;     // bytes per row, DWORD-aligned for DIB sections
+    std::vector<uint8_t> bits;        // rows in the DIB's own order
+    std::vector<RGBQUAD> colorTable;  // 1 << bitsPixel entries for an indexed DIB, else none
+    HDC selectedInto = nullptr;       // a bitmap lives in one memory DC at a time
+};
+
+struct PaletteObject : GdiObject {
+    PaletteObject() : GdiObject(GdiKind::Palette) {}
+    std::vector<PALETTEENTRY> entries;
+};
+
 struct DeviceContext : GdiObject {
     DeviceContext() : GdiObject(GdiKind::DC) {}
     HWND window = nullptr;  // a window DC draws on this window's client surface
+    bool memory = false;    // from CreateCompatibleDC: draws on its selected bitmap
     bool own = false;       // CS_OWNDC: lives as long as the window
     bool paint = false;     // handed out by BeginPaint, taken back by EndPaint
     bool hasClip = false;
@@ -58,9 +82,27 @@ struct Surface {
 
 GdiObject *GdiLookup(HGDIOBJ handle);
 HGDIOBJ GdiAdd(std::unique_ptr<GdiObject> object);
+// Takes an object out of the table (stock objects stay). A DC that goes
+// lets go of what it held, so objects waiting for that are deleted too.
 void GdiRemove(HGDIOBJ handle);
+// Deletes an object whose DeleteObject was held back, once no DC holds it.
+void ReleaseIfPending(HGDIOBJ handle);
+bool IsSelectedAnywhere(HGDIOBJ handle);
 std::vector<HGDIOBJ> GdiHandlesWhere(const std::function<bool(const GdiObject *)> &test);
 DeviceContext *DcFromHandle(HDC hdc);
+BitmapObject *BitmapFromHandle(HGDIOBJ handle);
+PaletteObject *PaletteFromHandle(HGDIOBJ handle);
+// The 1x1 monochrome bitmap a memory DC holds while nothing else is selected.
+HGDIOBJ StockBitmap();
+// Bytes per row of a DIB: whole DWORDs.
+size_t DibStride(int width, int bitsPixel);
+// A zeroed DIB section, or null for a size beyond what the layer holds.
+std::unique_ptr<BitmapObject> NewDibSection(int width, int height, bool topDown, int bitsPixel,
+                                            std::vector<RGBQUAD> table);
+// A DIB section from a packed DIB (header, colour table, pixels) as a
+// bitmap resource holds it; null and the error to report when the data is
+// not an 8-bit DIB that holds together.
+std::unique_ptr<BitmapObject> DibSectionFromPacked(const uint8_t *data, size_t size, DWORD *error);
 
 // The pixels a DC draws on; false when it has none.
 bool DcSurface(DeviceContext *dc, Surface *surface);

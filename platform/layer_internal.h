@@ -94,6 +94,8 @@ struct RecordedBox {
     HWND owner = nullptr;
 };
 
+struct ResourceTable;  // kernel_resource.cpp
+
 struct InputMessage {
     MSG msg;
 };
@@ -149,6 +151,9 @@ struct State {
     uintptr_t nextLibraryHandle = 0x10000000;
     bool screenSaverRunning = false;
     std::map<std::string, int> faults;
+    // The program's resources: what a test gave UseResources, else the
+    // embedded ones, read on first use.
+    std::shared_ptr<const ResourceTable> resources;
 };
 
 State &S();

@@ -1,5 +1,7 @@
 // The registry's keys and values behind the Reg* calls. Paths are relative
-// to HKEY_CURRENT_USER, parts separated by single backslashes.
+// to HKEY_CURRENT_USER, parts separated by single backslashes. The store is
+// either kept in memory only or backed by a REGEDIT4 file that is read on
+// first use and rewritten after every change.
 #ifndef VANTREL_PLATFORM_REGISTRY_STORE_H
 #define VANTREL_PLATFORM_REGISTRY_STORE_H
 
@@ -8,22 +10,32 @@
 #include <string>
 #include <vector>
 
+#include "registry_file.h"
+
 namespace vantrel::registry {
 
-struct Value {
-    std::string name;  // as first written
-    DWORD type;
-    std::vector<BYTE> data;
-};
+// What a save reports when the file could not be written; the change is kept
+// in memory (see registry_store.cpp).
+constexpr LSTATUS kErrorWriteFault = 29;  // ERROR_WRITE_FAULT
+// What Windows reports for a handle whose key no longer exists.
+constexpr LSTATUS kErrorKeyDeleted = 1018;  // ERROR_KEY_DELETED
 
-std::string Canonical(const std::string &path);
 bool KeyExists(const std::string &path);
-bool CreateKey(const std::string &path);  // with every missing parent
+// Creates the key with every missing parent. ERROR_ACCESS_DENIED when the
+// backing file could not be read; kErrorWriteFault when it could not be saved.
+LSTATUS CreateKey(const std::string &path);
 const Value *FindValue(const std::string &path, const std::string &name);
-bool SetValue(const std::string &path, const std::string &name, DWORD type, std::vector<BYTE> data);
-bool DeleteValue(const std::string &path, const std::string &name);
+// ERROR_ACCESS_DENIED while the backing file could not be read; kErrorWriteFault
+// when the change holds in memory but could not be saved; ERROR_FILE_NOT_FOUND
+// for a delete of a value that is not there.
+LSTATUS SetValue(const std::string &path, const std::string &name, DWORD type, std::vector<BYTE> data);
+LSTATUS DeleteValue(const std::string &path, const std::string &name);
 
-// Empties the registry and closes every open key.
+// Backs the registry with the file at `path` from now on ("" = memory only),
+// as a fresh process would see it: every open key is closed and the file is
+// read on the next registry call.
+void UseFile(const std::string &path);
+// Empties the registry, goes back to memory only and closes every open key.
 void Reset();
 void CloseAllKeys();
 

@@ -63,7 +63,18 @@ int LibraryLoadRequests(const std::string &name);
 // ---- faults -------------------------------------------------------------------
 // The next `count` calls of the named API function fail as Windows reports
 // that failure ("RegisterClassA", "CreateWindowExA", "SetTimer", ...).
+// "LoadImageA:<id>" aims at one bitmap: the decimal integer id ("LoadImageA:118")
+// or the name as passed; "LoadImageA" at any. Both fail with
+// ERROR_NOT_ENOUGH_MEMORY. Also "CreatePalette", "SelectPalette" (returns
+// NULL), "GetDIBColorTable" (returns 0), "CreateCompatibleDC", "CreateDIBSection".
 void InjectFault(const std::string &function, int count = 1);
+
+// ---- resources ---------------------------------------------------------------------
+// From now on the program's resources are these bytes of a compiled .res file
+// instead of the ones built in (until ResetHeadless); no bytes means no
+// resources. Handles and pointers from the resources before become invalid,
+// as after unloading a module.
+void UseResources(std::vector<uint8_t> resFile);
 
 // ---- observation ----------------------------------------------------------------
 // The state SystemParametersInfoA(SPI_SCREENSAVERRUNNING) last set.
@@ -98,6 +109,17 @@ struct MessageBoxRecord {
     HWND owner;
 };
 std::vector<MessageBoxRecord> MessageBoxes();
+
+// ---- registry ---------------------------------------------------------------------
+// Backs HKEY_CURRENT_USER with a REGEDIT4 file from now on ("" = memory only,
+// what ResetHeadless goes back to). Open keys are closed and the file is read
+// on the next registry call, as a newly started process would.
+void UseRegistryFile(const std::string &path);
+// Where the program keeps its registry, from the environment's values (null
+// when unset): $VANTREL_REGISTRY itself, else $XDG_CONFIG_HOME/vantrel/registry.reg
+// (only an absolute XDG_CONFIG_HOME counts), else $HOME/.config/vantrel/registry.reg;
+// "" when none of them is usable.
+std::string RegistryFilePath(const char *vantrelRegistry, const char *xdgConfigHome, const char *home);
 
 }  // namespace layer
 

@@ -1,0 +1,496 @@
+// The registry backed by a real file in a scratch folder: what a save writes,
+// what a fresh process reads back, and what happens to files that are
+// damaged, unreadable, changed by another process or interrupted mid-save.
+#include <gtest/gtest.h>
+#include <layer_hooks.h>
+#include <windows.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+namespace {
+
+constexpr LSTATUS kWriteFault = 29;  // ERROR_WRITE_FAULT
+using Bytes = std::vector<BYTE>;
+
+Bytes Text(const std::string &text, bool terminated = true)
+{
+    Bytes bytes(text.begin(), text.end());
+    if (terminated)
+        bytes.push_back(0);
+    return bytes;
+}
+
+class RegistryFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        layer::ResetHeadless(64, 48);
+        char pattern[] = "/tmp/vantrel-registry-test.XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        folder = pattern;
+        file = folder + "/registry.reg";
+    }
+
+    void TearDown() override
+    {
+        layer::ResetHeadless(64, 48);
+        std::error_code ignored;
+        fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(folder, ignored);
+    }
+
+    // As a newly started process sees the file.
+    void Restart() { layer::UseRegistryFile(file); }
+
+    static LSTATUS Put(const char *path, const char *name, DWORD type, const Bytes &data)
+    {
+        HKEY key;
+        LSTATUS status = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        if (status != ERROR_SUCCESS)
+            return status;
+        status = RegSetValueExA(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
+        RegCloseKey(key);
+        return status;
+    }
+
+    static LSTATUS PutNumber(const char *path, const char *name, DWORD number)
+    {
+        return Put(path, name, REG_DWORD, {BYTE(number), BYTE(number >> 8), BYTE(number >> 16), BYTE(number >> 24)});
+    }
+
+    static LSTATUS Delete(const char *path, const char *name)
+    {
+        HKEY key;
+        LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &key);
+        if (status != ERROR_SUCCESS)
+            return status;
+        status = RegDeleteValueA(key, name);
+        RegCloseKey(key);
+        return status;
+    }
+
+    // Type and bytes of a value; false when it cannot be read.
+    static bool Get(const char *path, const char *name, DWORD *type, Bytes *data)
+    {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+            return false;
+        DWORD size = 0;
+        bool ok = RegQueryValueExA(key, name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
+        data->assign(size, 0xCC);
+        ok = ok && RegQueryValueExA(key, name, nullptr, type, data->data(), &size) == ERROR_SUCCESS;
+        data->resize(size);
+        RegCloseKey(key);
+        return ok;
+    }
+
+    static bool Has(const char *path, const char *name)
+    {
+        DWORD type;
+        Bytes data;
+        return Get(path, name, &type, &data);
+    }
+
+    static DWORD Number(const char *path, const char *name)
+    {
+        DWORD type = 0;
+        Bytes data;
+        if (!Get(path, name, &type, &data) || data.size() != 4)
+            return 0xDEADBEEF;
+        return data[0] | (DWORD(data[1]) << 8) | (DWORD(data[2]) << 16) | (DWORD(data[3]) << 24);
+    }
+
+    static std::string ReadText(const std::string &path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    static void WriteText(const std::string &path, const std::string &text)
+    {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+
+    std::vector<std::string> FolderEntries() const
+    {
+        std::vector<std::string> names;
+        for (const auto &entry : fs::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    std::string folder;
+    std::string file;
+};
+
+struct Stored {
+    const char *name;
+    DWORD type;
+    Bytes data;
+};
+
+TEST_F(RegistryFileTest, EveryTypeAndByteSurvivesAFreshLoad)
+{
+    Bytes longBinary;
+    for (int i = 0; i < 300; ++i)
+        longBinary.push_back(static_cast<BYTE>(i * 7));
+    const std::vector<Stored> values = {
+        {"Answer", REG_DWORD, {0x2A, 0, 0, 0}},
+        {"Path", REG_SZ, Text("C:\\dir \"quoted\" \\\\server\\")},
+        {"", REG_SZ, Text("the default")},
+        {"Empty string", REG_SZ, Text("")},
+        {"Unterminated", REG_SZ, Text("abc", false)},
+        {"Two lines", REG_SZ, Text("first\r\nsecond")},
+        {"Inner NUL", REG_SZ, {'a', 0, 'b', 0}},
+        {"Blob", REG_BINARY, {0x00, 0xFF, 0x10, 0x0A, 0x0D}},
+        {"Long blob", REG_BINARY, longBinary},
+        {"Empty blob", REG_BINARY, {}},
+        {"Expand", REG_EXPAND_SZ, Text("%TEMP%\\x")},
+        {"Multi", REG_MULTI_SZ, {'a', 0, 'b', 'c', 0, 0}},
+        {"Quad", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {"Nothing", REG_NONE, {}},
+        {"Odd type", 0x1234, {0xDE, 0xAD}},
+        {"Short number", REG_DWORD, {0x2A, 0x00}},
+        {"Long number", REG_DWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {"Name with \\ and \" and\nnewline", REG_DWORD, {1, 0, 0, 0}},
+        {"@", REG_DWORD, {2, 0, 0, 0}},
+    };
+    Restart();
+    for (const Stored &value : values)
+        ASSERT_EQ(ERROR_SUCCESS, Put("Software\\Vantrel Test\\Types", value.name, value.type, value.data))
+            << value.name;
+
+    Restart();
+    for (const Stored &value : values) {
+        DWORD type = 0xFFFF;
+        Bytes data;
+        ASSERT_TRUE(Get("software\\vantrel test\\TYPES", value.name, &type, &data)) << value.name;
+        EXPECT_EQ(value.type, type) << value.name;
+        EXPECT_EQ(value.data, data) << value.name;
+    }
+}
+
+TEST_F(RegistryFileTest, SavedFileUsesTheReadableFormsWhereTheyFit)
+{
+    Restart();
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Kestrelix\\Saver", "BombCount", 42));
+    ASSERT_EQ(ERROR_SUCCESS, Put("Software\\Kestrelix\\Saver", "Path", REG_SZ, Text("a\\b \"c\"")));
+    ASSERT_EQ(ERROR_SUCCESS, Put("Software\\Kestrelix\\Saver", "", REG_BINARY, {0x01, 0xAB}));
+    ASSERT_EQ(ERROR_SUCCESS, Put("Software\\Kestrelix\\Saver", "Short", REG_DWORD, {0x2A, 0x00}));
+    ASSERT_EQ(ERROR_SUCCESS, Put("Software\\Kestrelix\\Saver", "Bare", REG_SZ, Text("xy", false)));
+
+    EXPECT_EQ("REGEDIT4\n"
+              "\n"
+              "[HKEY_CURRENT_USER\\Software]\n"
+              "\n"
+              "[HKEY_CURRENT_USER\\Software\\Kestrelix]\n"
+              "\n"
+              "[HKEY_CURRENT_USER\\Software\\Kestrelix\\Saver]\n"
+              "\"BombCount\"=dword:0000002a\n"
+              "\"Path\"=\"a\\\\b \\\"c\\\"\"\n"
+              "@=hex:01,ab\n"
+              "\"Short\"=hex(4):2a,00\n"
+              "\"Bare\"=hex(1):78,79\n"
+              "\n",
+              ReadText(file));
+}
+
+TEST_F(RegistryFileTest, HandWrittenFilesAreRead)
+{
+    WriteText(file, "REGEDIT4\r\n"
+                    "\r\n"
+                    "[HKEY_CURRENT_USER\\Control Panel\\Desktop]   \r\n"
+                    "\"ScreenSaveUsePassword\" = DWORD:1\r\n"
+                    "\"Wrapped\"=hex:01,02,\\\r\n"
+                    "    03,04\r\n"
+                    "[hkey_current_user\\control panel\\desktop]\r\n"
+                    "\"Later\"=\"wins\"\r\n"
+                    "\"later\"=\"really\"\r\n");
+    Restart();
+    EXPECT_EQ(1u, Number("Control Panel\\Desktop", "ScreenSaveUsePassword"));
+    DWORD type;
+    Bytes data;
+    ASSERT_TRUE(Get("Control Panel\\Desktop", "Wrapped", &type, &data));
+    EXPECT_EQ((Bytes{1, 2, 3, 4}), data);
+    ASSERT_TRUE(Get("Control Panel\\Desktop", "LATER", &type, &data));
+    EXPECT_EQ(Text("really"), data);
+    // A section implies its parents, as an import would create them.
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Control Panel", 0, KEY_READ, &key));
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryFileTest, DamagedFileGivesWhatCanBeReadAndKeepsTheRestInPlace)
+{
+    const std::string damaged = "garbage before the header\n"
+                                "REGEDIT4\n"
+                                "; a comment\n"
+                                "[HKEY_LOCAL_MACHINE\\Software\\Other]\n"
+                                "\"NotOurs\"=dword:00000001\n"
+                                "\n"
+                                "[HKEY_CURRENT_USER\\Kept]\n"
+                                "\"Good\"=dword:00000007\n"
+                                "\"Overflow\"=dword:123456789\n"
+                                "\"Odd\"=hex:1,2,345\n"
+                                "\"Open\"=\"no end\n"
+                                "\"Escape\"=\"\\q\"\n"
+                                "\"Nul\0name\"=dword:00000001\n"
+                                "just text\n"
+                                "\"Also good\"=\"yes\"\n"
+                                "\"Dangling\"=hex:01,\\\n"
+                                "[HKEY_CURRENT_USER\\\\Broken\\\\Path]\n"
+                                "\"Hidden\"=dword:00000002\n"
+                                "[HKEY_CURRENT_USER\\Kept]\n"
+                                "\"Dup\"=dword:00000003\n"
+                                "[unterminated header\n"s;
+    WriteText(file, damaged);
+    Restart();
+    EXPECT_EQ(7u, Number("Kept", "Good"));
+    EXPECT_EQ(3u, Number("Kept", "Dup"));
+    EXPECT_FALSE(Has("Kept", "Overflow"));
+    EXPECT_FALSE(Has("Kept", "Odd"));
+    EXPECT_FALSE(Has("Kept", "Open"));
+    EXPECT_FALSE(Has("Kept", "Dangling"));
+    EXPECT_TRUE(Has("Kept", "Also good"));
+    HKEY key;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_CURRENT_USER, "Broken", 0, KEY_READ, &key));
+
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Kept", "Good", 8));
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Kept", "New", 9));
+    ASSERT_EQ(ERROR_SUCCESS, Delete("Kept", "Also good"));
+    EXPECT_EQ("REGEDIT4\n"
+              "\n"
+              "garbage before the header\n"
+              "REGEDIT4\n"
+              "; a comment\n"
+              "\n"
+              "[HKEY_LOCAL_MACHINE\\Software\\Other]\n"
+              "\"NotOurs\"=dword:00000001\n"
+              "\n"
+              "[HKEY_CURRENT_USER\\Kept]\n"
+              "\"Good\"=dword:00000008\n"
+              "\"Overflow\"=dword:123456789\n"
+              "\"Odd\"=hex:1,2,345\n"
+              "\"Open\"=\"no end\n"
+              "\"Escape\"=\"\\q\"\n"
+              "\"Nul\0name\"=dword:00000001\n"
+              "just text\n"
+              "\"Dangling\"=hex:01,\\\n"
+              "\n"
+              "\"Dup\"=dword:00000003\n"
+              "\"New\"=dword:00000009\n"
+              "\n"
+              "[HKEY_CURRENT_USER\\\\Broken\\\\Path]\n"
+              "\"Hidden\"=dword:00000002\n"
+              "\n"
+              "[unterminated header\n"
+              "\n"s,
+              ReadText(file));
+}
+
+TEST_F(RegistryFileTest, BinaryGarbageNeitherCrashesNorLoses)
+{
+    std::string noise;
+    unsigned seed = 12345;
+    for (int i = 0; i < 200000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        noise += "[]\"@=\\,:hx0a\n\r\0\xff"[(seed >> 16) % 16];
+    }
+    noise += std::string(100000, '"');  // one huge unterminated line
+    WriteText(file, noise);
+    Restart();
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("After noise", "Value", 5));
+    Restart();
+    EXPECT_EQ(5u, Number("After noise", "Value"));
+    // Saved and read again, the noise stays what it was.
+    const std::string once = ReadText(file);
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("After noise", "Value", 5));
+    EXPECT_EQ(once, ReadText(file));
+}
+
+TEST_F(RegistryFileTest, KeysPastTheDepthLimitAreRefusedAndKeptAsText)
+{
+    std::string deepest = "k";
+    for (int i = 1; i < 512; ++i)
+        deepest += "\\k";
+    const std::string tooDeep = deepest + "\\k";
+    WriteText(file, "REGEDIT4\n\n[HKEY_CURRENT_USER\\" + tooDeep + "]\n\"v\"=dword:00000001\n");
+    Restart();
+    HKEY key;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_CURRENT_USER, "k", 0, KEY_READ, &key));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyExA(HKEY_CURRENT_USER, tooDeep.c_str(), 0, nullptr, 0,
+                                                       KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber(deepest.c_str(), "v", 2));
+    const std::string saved = ReadText(file);
+    EXPECT_NE(std::string::npos, saved.find("[HKEY_CURRENT_USER\\" + tooDeep + "]\n\"v\"=dword:00000001\n"));
+    Restart();
+    EXPECT_EQ(2u, Number(deepest.c_str(), "v"));
+}
+
+TEST_F(RegistryFileTest, OversizedFileIsNotRewritten)
+{
+    const std::string huge = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Big]\n" + std::string(2 << 20, ';') + "\n";
+    WriteText(file, huge);
+    Restart();
+    EXPECT_EQ(ERROR_ACCESS_DENIED, PutNumber("Big", "v", 1));
+    EXPECT_EQ(huge.size(), ReadText(file).size());
+}
+
+TEST_F(RegistryFileTest, InterruptedSaveLeavesTheOldFileAndNoTemporaryFile)
+{
+    Restart();
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Test", "First", 1));
+    const std::string before = ReadText(file);
+
+    layer::InjectFault("RegistryRename");
+    EXPECT_EQ(kWriteFault, PutNumber("Software\\Test", "Second", 2));
+    EXPECT_EQ(before, ReadText(file));
+    EXPECT_EQ(std::vector<std::string>{"registry.reg"}, FolderEntries());
+    // The change holds for this run, and the next save that works keeps it.
+    EXPECT_EQ(2u, Number("Software\\Test", "Second"));
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Test", "Third", 3));
+    Restart();
+    EXPECT_EQ(1u, Number("Software\\Test", "First"));
+    EXPECT_EQ(2u, Number("Software\\Test", "Second"));
+    EXPECT_EQ(3u, Number("Software\\Test", "Third"));
+}
+
+TEST_F(RegistryFileTest, FailedKeyCreationSaveIsReported)
+{
+    // The folder cannot be made: a file stands where it would go.
+    WriteText(folder + "/blocker", "x");
+    file = folder + "/blocker/registry.reg";
+    Restart();
+    HKEY key = reinterpret_cast<HKEY>(1);
+    EXPECT_EQ(kWriteFault, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, &key, nullptr));
+    EXPECT_EQ(nullptr, key);
+    EXPECT_EQ("x", ReadText(folder + "/blocker"));
+}
+
+TEST_F(RegistryFileTest, UnreadableFileRefusesWritesAndIsLeftAlone)
+{
+    ASSERT_EQ(0, mkdir(file.c_str(), 0700));  // a folder where the file should be
+    ASSERT_EQ(0, mkfifo((folder + "/fifo.reg").c_str(), 0600));
+    for (const std::string &path : {file, folder + "/fifo.reg"}) {
+        SCOPED_TRACE(path);
+        layer::UseRegistryFile(path);
+        HKEY key = nullptr;
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, nullptr, 0,
+                                                       KEY_ALL_ACCESS, nullptr, &key, nullptr));
+        BYTE one[4] = {1, 0, 0, 0};
+        EXPECT_EQ(ERROR_ACCESS_DENIED, RegSetValueExA(HKEY_CURRENT_USER, "Value", 0, REG_DWORD, one, 4));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteValueA(HKEY_CURRENT_USER, "Value"));
+        // Opening the root that always exists still works: only changes are refused.
+        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                                 nullptr));
+    }
+    EXPECT_TRUE(fs::is_directory(file));
+    EXPECT_TRUE(fs::is_empty(file));
+    EXPECT_EQ(2u, FolderEntries().size());  // the two, and nothing new
+}
+
+TEST_F(RegistryFileTest, TwoProcessesWritingDifferentValuesBothKeepTheirs)
+{
+    Restart();
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Shared", "Mine", 1));
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Shared", "Doomed", 9));
+
+    // Another process saves in between, without our view knowing.
+    pid_t child = fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+        layer::UseRegistryFile(file);
+        bool ok = PutNumber("Software\\Shared", "Theirs", 2) == ERROR_SUCCESS &&
+                  Delete("Software\\Shared", "Doomed") == ERROR_SUCCESS &&
+                  PutNumber("Software\\Other", "Only theirs", 3) == ERROR_SUCCESS;
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Shared", "Also mine", 4));
+    // Our save took in theirs: this process sees it already.
+    EXPECT_EQ(2u, Number("Software\\Shared", "Theirs"));
+    Restart();
+    EXPECT_EQ(1u, Number("Software\\Shared", "Mine"));
+    EXPECT_EQ(2u, Number("Software\\Shared", "Theirs"));
+    EXPECT_EQ(3u, Number("Software\\Other", "Only theirs"));
+    EXPECT_EQ(4u, Number("Software\\Shared", "Also mine"));
+    EXPECT_FALSE(Has("Software\\Shared", "Doomed"));
+}
+
+TEST_F(RegistryFileTest, MissingFileIsAnEmptyRegistryAndItsFolderIsMadeOnFirstSave)
+{
+    file = folder + "/config/vantrel/registry.reg";
+    Restart();
+    HKEY key;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key));
+    EXPECT_FALSE(fs::exists(folder + "/config"));  // reading writes nothing
+
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Test", "Value", 6));
+    struct stat info;
+    ASSERT_EQ(0, stat((folder + "/config/vantrel").c_str(), &info));
+    EXPECT_EQ(0700u, info.st_mode & 0777);
+    ASSERT_EQ(0, stat(file.c_str(), &info));
+    EXPECT_EQ(0600u, info.st_mode & 0777);
+    Restart();
+    EXPECT_EQ(6u, Number("Software\\Test", "Value"));
+}
+
+TEST_F(RegistryFileTest, SaveKeepsALinkedFileALinkAndItsMode)
+{
+    std::string target = folder + "/elsewhere.reg";
+    WriteText(target, "REGEDIT4\n");
+    ASSERT_EQ(0, chmod(target.c_str(), 0644));
+    ASSERT_EQ(0, symlink(target.c_str(), file.c_str()));
+    Restart();
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Test", "Value", 1));
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_NE(std::string::npos, ReadText(target).find("\"Value\"=dword:00000001"));
+    struct stat info;
+    ASSERT_EQ(0, stat(target.c_str(), &info));
+    EXPECT_EQ(0644u, info.st_mode & 0777);
+}
+
+TEST_F(RegistryFileTest, ResetGoesBackToMemoryOnly)
+{
+    Restart();
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Test", "Value", 1));
+    const std::string saved = ReadText(file);
+    layer::ResetHeadless(64, 48);
+    EXPECT_FALSE(Has("Software\\Test", "Value"));
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Test", "Value", 2));
+    EXPECT_EQ(saved, ReadText(file));
+}
+
+TEST(RegistryFilePathTest, ChoosesTheOverrideThenXdgThenHome)
+{
+    EXPECT_EQ("/tmp/x.reg", layer::RegistryFilePath("/tmp/x.reg", "/cfg", "/home/u"));
+    EXPECT_EQ("/cfg/vantrel/registry.reg", layer::RegistryFilePath(nullptr, "/cfg", "/home/u"));
+    EXPECT_EQ("/cfg/vantrel/registry.reg", layer::RegistryFilePath("", "/cfg", "/home/u"));
+    EXPECT_EQ("/home/u/.config/vantrel/registry.reg", layer::RegistryFilePath(nullptr, nullptr, "/home/u"));
+    EXPECT_EQ("/home/u/.config/vantrel/registry.reg", layer::RegistryFilePath(nullptr, "", "/home/u"));
+    // A relative XDG_CONFIG_HOME is not a valid one.
+    EXPECT_EQ("/home/u/.config/vantrel/registry.reg", layer::RegistryFilePath(nullptr, "cfg", "/home/u"));
+    EXPECT_EQ("", layer::RegistryFilePath(nullptr, nullptr, nullptr));
+    EXPECT_EQ("", layer::RegistryFilePath(nullptr, "", ""));
+}
+
+}  // namespace
