@@ -71,6 +71,11 @@ LRESULT SaverEventHandler(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 void EraseToBlack(HWND window, HDC dc);
 
 // ---- scene.cpp ----------------------------------------------------------------------
+LONG FrameBudget(LONG screenDelay);
 int PaintScene(HWND window, HDC dc);
+int ShowRandomPicture(HWND window, HDC dc);
+
+// ---- bomb_field.cpp -------------------------------------------------------------------
+int StepBombField(HWND window, HDC dc);
 
 #endif

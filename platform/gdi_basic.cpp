@@ -263,6 +263,10 @@ int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr) {
         return 0;
     }
     if (hollow) return 1;
+    if (dc->memory) {
+        MemoryFill(dc, *lprc, color);
+        return 1;
+    }
     Surface surface;
     if (!DcSurface(dc, &surface)) return 1;
     // Windows takes the rectangle as given: right and bottom are excluded, and
@@ -283,6 +287,7 @@ int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr) {
 COLORREF WINAPI GetPixel(HDC hdc, int x, int y) {
     EnsureStarted();
     DeviceContext *dc = DcFromHandle(hdc);
+    if (dc && dc->memory) return MemoryPixel(dc, x, y);
     Surface surface;
     if (!dc || !DcSurface(dc, &surface)) return CLR_INVALID;
     if (x < 0 || y < 0 || x >= surface.width || y >= surface.height) return CLR_INVALID;

@@ -51,6 +51,10 @@ struct BitmapObject : GdiObject {
     size_t stride = 0;     // bytes per row, DWORD-aligned for DIB sections
     std::vector<uint8_t> bits;        // rows in the DIB's own order
     std::vector<RGBQUAD> colorTable;  // 1 << bitsPixel entries for an indexed DIB, else none
+    // Names the table's contents: two bitmaps with the same number hold the
+    // same colours, so copies between them need no colour matching. A new
+    // number comes with every change of the table.
+    uint64_t tableVersion = 0;
     HDC selectedInto = nullptr;       // a bitmap lives in one memory DC at a time
 };
 
@@ -72,6 +76,7 @@ struct DeviceContext : GdiObject {
     HGDIOBJ font = nullptr;
     HGDIOBJ bitmap = nullptr;
     HGDIOBJ palette = nullptr;
+    int stretchMode = BLACKONWHITE;
 };
 
 struct Surface {
@@ -110,6 +115,16 @@ bool DcSurface(DeviceContext *dc, Surface *surface);
 void ForEachDrawableRect(DeviceContext *dc, const RECT &rect, const std::function<void(const RECT &)> &fill);
 // Tells the display that part of a DC's target changed.
 void DcDrawn(DeviceContext *dc, const RECT &rect);
+
+// A number no colour table has had yet.
+uint64_t NewTableVersion();
+// The entry of `table` nearest to the colour: an exact match first, else
+// the smallest squared RGB distance, the lowest index on ties.
+int NearestIndex(const RGBQUAD *table, size_t count, BYTE r, BYTE g, BYTE b);
+// FillRect and GetPixel on a memory DC's bitmap. MemoryFill returns the
+// part it filled (empty when none).
+RECT MemoryFill(DeviceContext *dc, const RECT &rect, COLORREF color);
+COLORREF MemoryPixel(DeviceContext *dc, int x, int y);
 
 // Resolves a brush handle, a stock brush or a (COLOR_x + 1) value.
 bool ResolveBrush(HBRUSH brush, COLORREF *color, bool *hollow);

@@ -33,6 +33,7 @@ std::unique_ptr<BitmapObject> NewDibSection(int width, int height, bool topDown,
     // are black, as the system fills them.
     if (bitsPixel <= 8) table.resize((size_t)1 << bitsPixel, RGBQUAD{0, 0, 0, 0});
     bitmap->colorTable = std::move(table);
+    bitmap->tableVersion = NewTableVersion();
     return bitmap;
 }
 
@@ -281,6 +282,7 @@ UINT WINAPI SetDIBColorTable(HDC hdc, UINT iStart, UINT cEntries, const RGBQUAD 
     if (iStart >= size) return 0;
     UINT n = (UINT)std::min<size_t>(cEntries, size - iStart);
     std::memcpy(bitmap->colorTable.data() + iStart, prgbq, n * sizeof(RGBQUAD));
+    if (n) bitmap->tableVersion = NewTableVersion();
     return n;
 }
 
