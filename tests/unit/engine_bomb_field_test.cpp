@@ -164,8 +164,9 @@ TEST_F(BombFieldTest, AtMostOneStartPerFrameAndThreeDraws)
         int draws = FreshDraws(state, SaverRandom.state);
         ASSERT_TRUE(draws == 1 || draws == 3) << draws;
         ASSERT_LE(after, before + 1);
-        if (draws == 3)
+        if (draws == 3) {
             ASSERT_GE(after, 1);
+        }
     }
 }
 
