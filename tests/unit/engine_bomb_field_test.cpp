@@ -52,8 +52,9 @@ TEST_F(BombFieldTest, StartsLieOnThePathDownTheRightEdgeAndAlongTheTop)
             ASSERT_EQ(-63, bomb.y) << "draw " << draw;
             ASSERT_GE(bomb.x, 17);
             ASSERT_LE(bomb.x, 639);
-            if (!turned)
+            if (!turned) {
                 EXPECT_EQ(17, bomb.x) << "the top edge starts at the corner";
+            }
             turned = true;
             ASSERT_GE(bomb.x, lastX);
             lastX = bomb.x;
