@@ -8,14 +8,6 @@ HBITMAP SaverAssets[AssetSlotCount];
 // Slideshow pictures 0 to 3, then the sprite, the backdrop and the mask.
 const LONG AssetResourceIds[AssetSlotCount] = {117, 119, 120, 138, 118, 128, 130};
 
-static void DeleteBitmapSlot(HBITMAP &slot)
-{
-    if (slot) {
-        DeleteObject(slot);
-        slot = nullptr;
-    }
-}
-
 int LoadAssets(HWND window)
 {
     SceneState.phase = Bombs;
@@ -49,7 +41,7 @@ int LoadAssets(HWND window)
             wsprintfA(text, "Unable to load bitmap #%d!", slot);
             MessageBoxA(window, text, "Vantrel Screen Saver", MB_OK | MB_ICONWARNING);
             for (HBITMAP &loaded : SaverAssets)
-                DeleteBitmapSlot(loaded);
+                DeleteAndForget(loaded);
             return 0;
         }
     }
@@ -68,21 +60,13 @@ int ReleaseAssets(HWND window)
 {
     if (SceneState.timerId)
         KillTimer(window, FrameTimerId);
-    if (SceneState.workBitmap) {
-        DeleteObject(SceneState.workBitmap);
-        SceneState.workBitmap = nullptr;
-    }
+    DeleteAndForget(SceneState.workBitmap);
     // The backdrop buffer exists only while a bomb phase is prepared.
-    if (SceneState.bombSceneReady && SceneState.backdropBitmap) {
-        DeleteObject(SceneState.backdropBitmap);
-        SceneState.backdropBitmap = nullptr;
-    }
-    if (SceneState.scenePalette) {
-        DeleteObject(SceneState.scenePalette);
-        SceneState.scenePalette = nullptr;
-    }
+    if (SceneState.bombSceneReady)
+        DeleteAndForget(SceneState.backdropBitmap);
+    DeleteAndForget(SceneState.scenePalette);
     for (HBITMAP &slot : SaverAssets)
-        DeleteBitmapSlot(slot);
+        DeleteAndForget(slot);
     return 1;
 }
 

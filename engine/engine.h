@@ -66,6 +66,16 @@ int LoadAssets(HWND window);
 int ReleaseAssets(HWND window);
 void BuildScenePalette(HDC windowDC, HDC memoryDC);
 
+// Every deletion tests for null first and forgets the handle at once.
+template <typename Handle>
+inline void DeleteAndForget(Handle &handle)
+{
+    if (handle) {
+        DeleteObject(handle);
+        handle = nullptr;
+    }
+}
+
 // ---- event_handler.cpp --------------------------------------------------------------
 LRESULT SaverEventHandler(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void EraseToBlack(HWND window, HDC dc);

@@ -24,15 +24,6 @@ static void FillClientBlack(HWND window, HDC dc)
     FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
 }
 
-template <typename Handle>
-static void DeleteAndForget(Handle &handle)
-{
-    if (handle) {
-        DeleteObject(handle);
-        handle = nullptr;
-    }
-}
-
 static HDC ContextHolding(HDC dc, HGDIOBJ bitmap)
 {
     HDC memory = CreateCompatibleDC(dc);
