@@ -55,7 +55,7 @@ public:
 
     // Makes the native side of a window and returns the value its HWND
     // takes (nonzero), or 0 when the native window cannot be made.
-    virtual uintptr_t CreateNativeWindow(const NativeWindowSpec &spec) = 0;
+    virtual uintptr_t CreateNativeWindow(const NativeWindowSpec &request) = 0;
     virtual void DestroyNativeWindow(uintptr_t window) = 0;
     virtual void ShowNativeWindow(uintptr_t window, bool visible) = 0;
     virtual void SetNativeTitle(uintptr_t window, const std::string &title) = 0;

@@ -351,14 +351,14 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     if (!(style & WS_CHILD)) style |= WS_CLIPSIBLINGS;
     if (overlapped) style |= WS_CAPTION;
 
-    NativeWindowSpec spec;
-    spec.parent = parent ? (uintptr_t)parent : foreignParent;
-    spec.rect = {X, Y, X + width, Y + height};
-    spec.style = style;
-    spec.exStyle = dwExStyle;
-    spec.className = cls->name;
-    spec.title = (lpWindowName && !IS_INTRESOURCE(lpWindowName)) ? lpWindowName : "";
-    uintptr_t native = s.backend->CreateNativeWindow(spec);
+    NativeWindowSpec request;
+    request.parent = parent ? (uintptr_t)parent : foreignParent;
+    request.rect = {X, Y, X + width, Y + height};
+    request.style = style;
+    request.exStyle = dwExStyle;
+    request.className = cls->name;
+    request.title = (lpWindowName && !IS_INTRESOURCE(lpWindowName)) ? lpWindowName : "";
+    uintptr_t native = s.backend->CreateNativeWindow(request);
     if (!native || s.windows.count(native)) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -377,7 +377,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     w->foreignParent = foreignParent;
     w->id = (LONG_PTR)hMenu;
     w->extra.assign((size_t)cls->wndExtra, 0);
-    w->rect = spec.rect;
+    w->rect = request.rect;
     w->client = {0, 0, width, height};
     s.windows[native] = std::move(rec);
     cls->windows++;
