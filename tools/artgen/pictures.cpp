@@ -615,12 +615,11 @@ ColorTable SpriteTable() {
 }
 
 ColorTable MaskTable() {
-    ColorTable t{};
-    // Only 0 may be black and only 255 white, so the mask gives the same
-    // indices in the sprite's table whether it is copied or colour-matched.
-    for (int i = 1; i < 255; ++i) t[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i)};
-    t[255] = {255, 255, 255};
-    return t;
+    // A copy of the sprite's own table: 0 is its first black and 255 its only
+    // white, so the mask gives the same indices whether it is copied or
+    // colour-matched, and a copy into the sprite's buffers needs no matching
+    // at all.
+    return SpriteTable();
 }
 
 namespace {

@@ -80,9 +80,12 @@ void CheckMask(const IndexedImage& mask, const IndexedImage* sprite, std::vector
     const ColorTable& t = mask.table;
     if (!IsBlack(t[0]) || !IsWhite(t[255])) errors.push_back("bomb_mask.bmp: entry 0 must be black and 255 white");
     for (int i = 1; i < 255; ++i)
-        if (IsBlack(t[i]) || IsWhite(t[i]))
-            errors.push_back("bomb_mask.bmp: entry " + std::to_string(i) + " is black or white; colour matching would move it");
+        if (IsWhite(t[i]))
+            errors.push_back("bomb_mask.bmp: entry " + std::to_string(i) + " is white; colour matching would move 255 there");
     if (!sprite) return;
+    // Black elsewhere is harmless only if 0 is the first black of the sprite's
+    // table, where colour matching takes the lowest index.
+    if (!IsBlack(sprite->table[0])) errors.push_back("bomb.bmp: entry 0 must be black");
     if (sprite->width != mask.width || sprite->height != mask.height) {
         errors.push_back("bomb_mask.bmp: not the sprite's size");
         return;
