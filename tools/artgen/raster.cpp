@@ -406,8 +406,8 @@ void DrawShadedBomb(Canvas& canvas, Point nose, Point tail, Color body, Color fi
                         // Round body: brightness from the surface normal.
                         float n = v / r * lightSide;
                         float light = 0.35f + 0.65f * Clamp01(0.5f + 0.5f * n);
-                        float spec = Falloff(n - 0.55f, 0.12f) * 0.55f;
-                        Color c = body * light + Rgb(255, 255, 235) * spec;
+                        float specular = Falloff(n - 0.55f, 0.12f) * 0.55f;
+                        Color c = body * light + Rgb(255, 255, 235) * specular;
                         // A painted band just behind the nose.
                         if (u > 0.24f && u < 0.29f) c = Mix(c, Rgb(230, 190, 60) * light, 0.8f);
                         sum = sum + c;
