@@ -624,6 +624,16 @@ HWND WINAPI SetFocus(HWND hWnd) {
     return previous;
 }
 
+// Both rectangle queries refuse a missing output the same way.
+static BOOL StoreRect(const RECT &r, LPRECT out) {
+    if (!out) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    *out = r;
+    return TRUE;
+}
+
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
     EnsureStarted();
     Window *w = FindWindowRecord(hWnd);
@@ -636,12 +646,7 @@ BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    if (!lpRect) {
-        SetLastError(ERROR_NOACCESS);
-        return FALSE;
-    }
-    *lpRect = r;
-    return TRUE;
+    return StoreRect(r, lpRect);
 }
 
 BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect) {
@@ -657,12 +662,7 @@ BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    if (!lpRect) {
-        SetLastError(ERROR_NOACCESS);
-        return FALSE;
-    }
-    *lpRect = r;
-    return TRUE;
+    return StoreRect(r, lpRect);
 }
 
 BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
