@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds what it needs, then shows the saver.
 #
-# With a display ($DISPLAY set) the saver runs on it full-screen until you
-# press a key or move the mouse. Without one the native build renders a short
-# animation of it, off screen, into out/saver.gif (and its frames into
-# out/frames/).
+# With a display ($DISPLAY set) the native saver (build/vantrel-saver) runs
+# on it full-screen until you press a key, click or move the mouse;
+# SAVER_BACKEND=wine runs the Windows build under Wine instead. Without a
+# display the native build renders a short animation of it, off screen, into
+# out/saver.gif (and its frames into out/frames/).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -15,10 +16,9 @@ OUT_DIR=out
 # paints at ScreenDelay 1.
 ANIMATION_FRAMES=${ANIMATION_FRAMES:-200}
 
-# Which build shows the saver on a display. Only the Windows build can do so
-# for now, under Wine; once the native X11 backend draws, "native" runs
-# build/vantrel-saver instead (and can become the default).
-SAVER_BACKEND=${SAVER_BACKEND:-wine}
+# Which build shows the saver on a display: "native" (the X11 program) or
+# "wine" (VantrelSaver.scr under Wine).
+SAVER_BACKEND=${SAVER_BACKEND:-native}
 
 saver_command() {
   case $SAVER_BACKEND in

@@ -23,7 +23,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386
-  xvfb xdotool x11-utils libx11-dev libxext-dev imagemagick
+  xvfb xdotool x11-utils libx11-dev libxext-dev libxfixes-dev imagemagick
   zlib1g-dev
   clang llvm libclang-rt-14-dev
 )

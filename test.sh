@@ -3,6 +3,7 @@
 # failed. The last line is the total: "N passed, N failed".
 #
 #   native      unit and conformance tests on the headless backend (CTest)
+#   native e2e  the real vantrel-saver on an X server (its own Xvfb), driven from outside
 #   sanitizer   the same under ASan, UBSan and LSan, then a short run of every fuzz target
 #   windows     the conformance tests built for Windows, under Wine
 #   e2e         the real VantrelSaver.scr under Wine, driven from outside
@@ -141,9 +142,29 @@ build_ok() {
   return 1
 }
 
-# --- native tier --------------------------------------------------------------
+# --- native tiers -------------------------------------------------------------
+# The end-to-end scripts of the X11 program get a display of their own, which
+# goes again before the next tier; no Wine is involved.
+run_native_e2e() {
+  export VANTREL_NATIVE_SESSION=1
+  local script
+  for script in tests/e2e/native_*.sh; do
+    run_tier "native e2e: $(basename "$script" .sh)" 300 "$script"
+  done
+  unset VANTREL_NATIVE_SESSION
+}
+
 if build_ok native native; then
   run_ctest "native: unit + conformance"
+  printf '\n===== native X session =====\n'
+  session_started=$SECONDS
+  if xsession_start_display; then
+    run_native_e2e
+  else
+    record "native X session" 1 0 1 $((SECONDS - session_started))
+  fi
+  xsession_cleanup
+  unset DISPLAY
 fi
 
 # --- sanitizer and fuzz tiers -------------------------------------------------
@@ -169,6 +190,7 @@ run_windows_tiers() {
 
   local script
   for script in tests/e2e/*.sh; do
+    [[ $(basename "$script") == native_* ]] && continue  # the native tier's
     run_tier "e2e: $(basename "$script" .sh)" 300 "$script"
   done
 }

@@ -24,7 +24,8 @@ public:
     virtual ~InputSink() = default;
     virtual void PointerMoved(int x, int y) = 0;
     virtual void ButtonChanged(Button button, bool down) = 0;
-    virtual void WheelTurned(int delta) = 0;
+    // `delta` in WHEEL_DELTA units; horizontal wheels are positive to the right.
+    virtual void WheelTurned(int delta, bool horizontal) = 0;
     virtual void KeyChanged(UINT virtualKey, bool down, bool alt) = 0;
     // Part of a native window was uncovered and must be drawn again.
     virtual void Exposed(uintptr_t nativeWindow, const RECT &area) = 0;
@@ -72,6 +73,9 @@ public:
 
     virtual void SetCursorVisible(bool visible) = 0;
     virtual void WarpPointer(int x, int y) = 0;
+    // Where the pointer is now, in screen coordinates; false when the
+    // backend has no pointer of its own (the layer's position stands).
+    virtual bool PointerPosition(int *x, int *y) = 0;
 
     // Windows of other processes: a running saver found by class and title,
     // and a window named on a command line (a preview's host).
@@ -81,6 +85,10 @@ public:
 };
 
 std::unique_ptr<Backend> CreateHeadlessBackend(int width, int height);
+// The X server named by `displayName` (null: $DISPLAY), or null when it
+// cannot be reached or offers no visual the layer can draw with; `why` then
+// says what went wrong.
+std::unique_ptr<Backend> CreateX11Backend(const char *displayName, std::string *why);
 
 }  // namespace layer
 

@@ -3,11 +3,14 @@
 #include <layer_hooks.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "controls.h"
 #include "layer_internal.h"
 #include "registry_store.h"
+#include "termination.h"
 
 namespace layer {
 
@@ -51,6 +54,8 @@ static void Start(std::unique_ptr<Backend> backend) {
     s.backend->ScreenSize(&s.screenWidth, &s.screenHeight);
     s.currentCursor = StockArrowCursor();
     CreateDesktopRecord();
+    RegisterSystemClasses();
+    FollowNativePointer();
 }
 
 void StartLayer(std::unique_ptr<Backend> backend) {
@@ -73,14 +78,37 @@ bool ParseSize(const char *text, int *width, int *height) {
     return true;
 }
 
+// $VANTREL_BACKEND picks the display: "headless", "x11", or unset (an X
+// server when $DISPLAY names one that answers, else headless).
 void EnsureStarted() {
-    if (S().backend) return;
+    State &s = S();
+    if (s.backend) return;
+    const char *wanted = std::getenv("VANTREL_BACKEND");
+    bool headless = wanted && std::strcmp(wanted, "headless") == 0;
+    bool x11 = wanted && std::strcmp(wanted, "x11") == 0;
+    if (wanted && *wanted && !headless && !x11)
+        std::fprintf(stderr, "VANTREL_BACKEND=%s is neither headless nor x11; choosing by $DISPLAY\n", wanted);
+    if (!headless) {
+        std::string why;
+        std::unique_ptr<Backend> display = CreateX11Backend(nullptr, &why);
+        if (display) {
+            Start(std::move(display));
+            return;
+        }
+        s.backendNote = why;
+        if (x11) {
+            // Asked for a screen and given none: showing nothing while
+            // seeming to run would be worse than stopping here.
+            std::fprintf(stderr, "VANTREL_BACKEND=x11: %s\n", why.c_str());
+            std::exit(1);
+        }
+    }
     int w = 1024, h = 768;
     ParseSize(std::getenv("VANTREL_HEADLESS_SIZE"), &w, &h);
     Start(CreateHeadlessBackend(w, h));
 }
 
-void ResetHeadless(int desktopWidth, int desktopHeight) {
+void ResetLayer(std::unique_ptr<Backend> backend) {
     State &s = S();
     if (s.backend) DestroyAllWindows();
     ResetGdi();
@@ -88,12 +116,17 @@ void ResetHeadless(int desktopWidth, int desktopHeight) {
     // reset could forget.
     s.~State();
     new (&s) State();
-    if (desktopWidth < 1) desktopWidth = 1;
-    if (desktopHeight < 1) desktopHeight = 1;
-    Start(CreateHeadlessBackend(desktopWidth, desktopHeight));
+    Start(std::move(backend));
     ResetExceptionState();
     ResetLastError();
+    ClearTerminationRequest();
     vantrel::registry::Reset();
+}
+
+void ResetHeadless(int desktopWidth, int desktopHeight) {
+    if (desktopWidth < 1) desktopWidth = 1;
+    if (desktopHeight < 1) desktopHeight = 1;
+    ResetLayer(CreateHeadlessBackend(desktopWidth, desktopHeight));
 }
 
 bool TakeFault(const char *function) {

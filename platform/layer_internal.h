@@ -28,6 +28,9 @@ constexpr int kMaActivate = 1;
 constexpr int kMaActivateAndEat = 2;
 constexpr int kMaNoActivateAndEat = 4;
 
+struct DialogState;   // controls.h
+struct ControlState;  // controls.h
+
 struct WindowClass {
     std::string name;
     ATOM atom = 0;
@@ -69,6 +72,10 @@ struct Window {
     int surfaceHeight = 0;
     HDC ownDC = nullptr;
     bool desktop = false;
+    // The dialog manager's record of a dialog, and the state of a system
+    // control (button, edit, static, trackbar); null for other windows.
+    std::shared_ptr<DialogState> dialog;
+    std::shared_ptr<ControlState> control;
 };
 
 struct Timer {
@@ -102,6 +109,7 @@ struct InputMessage {
 
 struct State {
     std::unique_ptr<Backend> backend;
+    std::string backendNote;  // why no X server was used, when none was
     int screenWidth = 0;
     int screenHeight = 0;
 
@@ -127,6 +135,11 @@ struct State {
     POINT cursor = {0, 0};
     HCURSOR currentCursor = nullptr;
     bool keyDown[256] = {};
+    // Keys as of the last key message taken from the queue: what GetKeyState
+    // and TranslateMessage see, as on Windows.
+    bool threadKeyDown[256] = {};
+    HWND capture = nullptr;
+    std::vector<HWND> modalDialogs;  // dialogs whose modal loop is running, innermost last
     bool buttonDown[3] = {};
     // double clicks
     UINT lastClickMessage = 0;
@@ -159,6 +172,9 @@ struct State {
 State &S();
 // Makes sure the layer has a backend (headless by default) before first use.
 void EnsureStarted();
+// Starts over on `backend`, as ResetHeadless does on a headless desktop: for
+// tests of what the layer makes of a backend's reports.
+void ResetLayer(std::unique_ptr<Backend> backend);
 
 // ---- time ----------------------------------------------------------------
 uint64_t LayerNow();  // milliseconds, never going back
@@ -212,6 +228,11 @@ void SendEraseIfPending(HWND hwnd);
 
 // ---- input ----------------------------------------------------------------------
 InputSink &LayerInputSink();
+// Where a queued key goes when it is read: the focus window, else the
+// active window, else where it was queued for.
+HWND KeyboardTarget(HWND queuedFor);
+// Takes the cursor position from the display's pointer, where there is one.
+void FollowNativePointer();
 // Called when a hardware message leaves the queue: hit test, activation,
 // cursor. Returns false when the message is to be dropped.
 bool AcceptHardwareMessage(MSG *msg);

@@ -6,14 +6,27 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "layer_internal.h"
+#include "module_mode.h"
+#include "termination.h"
 
 int main(int argc, char **argv) {
+    // Before anything can be drawn: a module's driver may end us at once.
+    layer::InstallTerminationHandlers();
     layer::EnsureStarted();
+    const char *backend = std::getenv("VANTREL_BACKEND");
+    if (!layer::S().backendNote.empty() && !(backend && std::strcmp(backend, "headless") == 0)) {
+        // Running on the invisible desktop is what tests ask for by name; a
+        // user who expected a screen is told why there is none.
+        std::fprintf(stderr, "%s: %s; running on an invisible desktop\n", argc > 0 ? argv[0] : "vantrel-saver",
+                     layer::S().backendNote.c_str());
+    }
     // Settings live in a file of the user's; without HOME the password
     // database still knows where home is.
     const char *home = std::getenv("HOME");
@@ -24,6 +37,8 @@ int main(int argc, char **argv) {
     layer::UseRegistryFile(
         layer::RegistryFilePath(std::getenv("VANTREL_REGISTRY"), std::getenv("XDG_CONFIG_HOME"), home));
     std::vector<std::string> arguments(argv, argv + argc);
+    arguments = layer::ModuleModeArguments(arguments, std::getenv("XSCREENSAVER_WINDOW"),
+                                           (uintptr_t)GetDesktopWindow());
     layer::SetCommandLine(layer::BuildCommandLine(arguments));
     LPSTR line = GetCommandLineA();
     LPSTR tail = line + (layer::CommandLineTail(line) - line);

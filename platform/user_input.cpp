@@ -73,10 +73,11 @@ UINT ScanCode(UINT vk) {
 
 void QueueMouse(UINT message) {
     State &s = S();
-    HWND target = WindowFromScreenPoint(s.cursor);
+    // A window that captured the mouse gets it wherever the cursor is.
+    HWND target = s.capture && FindWindowRecord(s.capture) ? s.capture : WindowFromScreenPoint(s.cursor);
     // Nothing of ours under the cursor, or a disabled window: the event
     // belongs to someone else.
-    if (!target || !IsEnabledChain(target)) return;
+    if (!target || (target != s.capture && !IsEnabledChain(target))) return;
     Window *w = FindWindowRecord(target);
     if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN) {
         DWORD now = GetTickCount();
@@ -99,6 +100,16 @@ void QueueMouse(UINT message) {
     QueueInput(InputMsg(target, message, MouseKeyFlags(), lp));
 }
 
+// Wheels turn for the focus window (else the active one); unlike the other
+// mouse messages, a wheel reports screen coordinates.
+void QueueWheel(UINT message, int delta) {
+    State &s = S();
+    HWND target = s.focus ? s.focus : s.active;
+    if (!target || !FindWindowRecord(target)) return;
+    WPARAM wp = MAKEWPARAM((WORD)MouseKeyFlags(), (WORD)(short)delta);
+    QueueInput(InputMsg(target, message, wp, MAKELPARAM(s.cursor.x, s.cursor.y)));
+}
+
 void ClampToScreen(int *x, int *y) {
     State &s = S();
     *x = std::clamp(*x, 0, std::max(0, s.screenWidth - 1));
@@ -109,7 +120,9 @@ class LayerSink final : public InputSink {
 public:
     void PointerMoved(int x, int y) override { InjectMouseMove(x, y); }
     void ButtonChanged(Button button, bool down) override { InjectButton(button, down); }
-    void WheelTurned(int delta) override { InjectWheel(delta); }
+    void WheelTurned(int delta, bool horizontal) override {
+        QueueWheel(horizontal ? WM_MOUSEHWHEEL : WM_MOUSEWHEEL, delta);
+    }
     void KeyChanged(UINT virtualKey, bool down, bool alt) override { InjectKey(virtualKey, down, alt); }
     void Exposed(uintptr_t nativeWindow, const RECT &area) override {
         // Every window keeps its pixels, so an uncovered part is shown again
@@ -139,6 +152,13 @@ public:
 
 }  // namespace
 
+HWND KeyboardTarget(HWND queuedFor) {
+    State &s = S();
+    if (s.focus && FindWindowRecord(s.focus)) return s.focus;
+    if (s.active && FindWindowRecord(s.active)) return s.active;
+    return queuedFor;
+}
+
 InputSink &LayerInputSink() {
     static LayerSink sink;
     return sink;
@@ -146,6 +166,10 @@ InputSink &LayerInputSink() {
 
 bool AcceptHardwareMessage(MSG *m) {
     if (!FindWindowRecord(m->hwnd)) return false;
+    if (m->message == WM_KEYDOWN || m->message == WM_KEYUP || m->message == WM_SYSKEYDOWN || m->message == WM_SYSKEYUP) {
+        bool down = m->message == WM_KEYDOWN || m->message == WM_SYSKEYDOWN;
+        S().threadKeyDown[m->wParam & 0xFF] = down;
+    }
     bool mouse = m->message >= WM_MOUSEFIRST && m->message <= WM_MOUSELAST && m->message != WM_MOUSEWHEEL &&
                  m->message != WM_MOUSEHWHEEL;
     if (!mouse) return true;
@@ -197,12 +221,15 @@ void InjectButton(Button button, bool down) {
 
 void InjectWheel(int delta) {
     EnsureStarted();
+    QueueWheel(WM_MOUSEWHEEL, delta);
+}
+
+void FollowNativePointer() {
     State &s = S();
-    HWND target = s.focus ? s.focus : s.active;
-    if (!target || !FindWindowRecord(target)) return;
-    // Unlike the other mouse messages, the wheel reports screen coordinates.
-    WPARAM wp = MAKEWPARAM((WORD)MouseKeyFlags(), (WORD)(short)delta);
-    QueueInput(InputMsg(target, WM_MOUSEWHEEL, wp, MAKELPARAM(s.cursor.x, s.cursor.y)));
+    int x, y;
+    if (!s.backend || !s.backend->PointerPosition(&x, &y)) return;
+    ClampToScreen(&x, &y);
+    s.cursor = {x, y};
 }
 
 void InjectKey(UINT virtualKey, bool down, bool alt) {
@@ -241,6 +268,9 @@ BOOL WINAPI GetCursorPos(LPPOINT lpPoint) {
         SetLastError(ERROR_NOACCESS);
         return FALSE;
     }
+    // Where the pointer is now, not where the last message left it: a
+    // program measuring movement from here must not see a jump later.
+    FollowNativePointer();
     *lpPoint = S().cursor;
     return TRUE;
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "layer_internal.h"
+#include "termination.h"
 
 namespace layer {
 
@@ -77,9 +78,23 @@ void RemoveMessagesOf(HWND hwnd) {
     s.input.erase(std::remove_if(s.input.begin(), s.input.end(), gone), s.input.end());
 }
 
+// A request from outside to end the run: every window of ours goes, with
+// the messages it would get from DestroyWindow, and the loop gets its quit
+// message (the program's own WM_DESTROY usually posts it already).
+static void EndRunForTermination() {
+    State &s = S();
+    std::vector<HWND> tops = s.topLevels;
+    for (HWND top : tops) {
+        Window *w = FindWindowRecord(top);
+        if (w && !w->desktop && !w->destroying) DestroyWindow(top);
+    }
+    if (!s.quitPending) PostQuitMessage(0);
+}
+
 void PumpBackend(int timeoutMs) {
     State &s = S();
     if (s.backend) s.backend->WaitForEvents(timeoutMs, LayerInputSink());
+    if (TakeTerminationRequest()) EndRunForTermination();
 }
 
 // One attempt to find a message for the filter. Sent messages never wait in
@@ -99,6 +114,10 @@ static bool Retrieve(MSG *out, HWND filter, UINT first, UINT last, bool remove) 
         return true;
     }
     for (size_t i = 0; i < s.input.size(); ++i) {
+        // A key belongs to the window with the focus when it is read, not
+        // when it was pressed: keys typed ahead follow the focus they move.
+        if (s.input[i].message >= WM_KEYFIRST && s.input[i].message <= WM_KEYLAST)
+            s.input[i].hwnd = KeyboardTarget(s.input[i].hwnd);
         MSG m = s.input[i];
         if (!WindowMatches(filter, m.hwnd) || !InRange(m.message, first, last)) continue;
         if (!remove) {
@@ -265,8 +284,8 @@ BOOL WINAPI TranslateMessage(const MSG *lpMsg) {
     if (m == WM_KEYDOWN || m == WM_SYSKEYDOWN) {
         UINT vk = (UINT)lpMsg->wParam;
         State &s = S();
-        bool shift = s.keyDown[VK_SHIFT];
-        bool control = s.keyDown[VK_CONTROL];
+        bool shift = s.threadKeyDown[VK_SHIFT];
+        bool control = s.threadKeyDown[VK_CONTROL];
         int ch = -1;
         if (vk >= 'A' && vk <= 'Z') {
             ch = control ? (int)(vk - 'A' + 1) : shift ? (int)vk : (int)(vk - 'A' + 'a');
@@ -283,6 +302,17 @@ BOOL WINAPI TranslateMessage(const MSG *lpMsg) {
             ch = control ? 0x7F : 0x08;
         } else if (vk == VK_TAB && !control) {
             ch = '\t';
+        } else if (!control) {
+            // The punctuation keys of a US keyboard, plain and shifted.
+            static const struct {
+                UINT vk;
+                char plain, shifted;
+            } punctuation[] = {{VK_OEM_1, ';', ':'},     {VK_OEM_PLUS, '=', '+'},   {VK_OEM_COMMA, ',', '<'},
+                               {VK_OEM_MINUS, '-', '_'}, {VK_OEM_PERIOD, '.', '>'}, {VK_OEM_2, '/', '?'},
+                               {VK_OEM_3, '`', '~'},     {VK_OEM_4, '[', '{'},      {VK_OEM_5, '\\', '|'},
+                               {VK_OEM_6, ']', '}'},     {VK_OEM_7, '\'', '"'}};
+            for (const auto &p : punctuation)
+                if (p.vk == vk) ch = shift ? p.shifted : p.plain;
         }
         if (ch >= 0) PostInternal(lpMsg->hwnd, m == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR, (WPARAM)ch, lpMsg->lParam);
     }

@@ -118,7 +118,17 @@ HWND WindowFromScreenPoint(POINT pt) {
     State &s = S();
     for (HWND top : s.topLevels) {
         Window *w = FindWindowRecord(top);
-        if (!w || !(w->style & WS_VISIBLE) || !RectContains(w->rect, pt.x, pt.y)) continue;
+        if (!w || !(w->style & WS_VISIBLE)) continue;
+        // A window inside another process's window has its rectangle in that
+        // window's coordinates, not the screen's.
+        RECT onScreen = w->rect;
+        if (w->foreignParent) {
+            POINT origin = ClientOrigin(w);
+            onScreen = {origin.x - w->client.left, origin.y - w->client.top, 0, 0};
+            onScreen.right = onScreen.left + (w->rect.right - w->rect.left);
+            onScreen.bottom = onScreen.top + (w->rect.bottom - w->rect.top);
+        }
+        if (!RectContains(onScreen, pt.x, pt.y)) continue;
         // Walk down to the deepest visible child under the point.
         for (;;) {
             POINT origin = ClientOrigin(w);
@@ -264,6 +274,7 @@ static void FreeWindow(HWND hwnd) {
     if (s.active == hwnd) s.active = nullptr;
     if (s.foreground == hwnd) s.foreground = nullptr;
     if (s.focus == hwnd) s.focus = nullptr;
+    if (s.capture == hwnd) s.capture = nullptr;
     if (s.lastClickWindow == hwnd) s.lastClickWindow = nullptr;
     s.dirtyWindows.erase((uintptr_t)hwnd);
     s.dirtyRects.erase((uintptr_t)hwnd);
@@ -381,7 +392,12 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     w->client = {0, 0, width, height};
     s.windows[native] = std::move(rec);
     cls->windows++;
-    BringToTop(w);
+    // A new child goes below its siblings, so that creation order is z-order
+    // and tab order, as dialogs rely on; a top-level window goes on top.
+    if (parent)
+        SiblingList(w).push_back(hwnd);
+    else
+        BringToTop(w);
 
     CREATESTRUCTA cs;
     cs.lpCreateParams = lpParam;

@@ -24,7 +24,15 @@ void SaveSettings(void);
 
 // config_dialog.cpp
 enum { ConfigDialogId = 2003, AboutDialogId = 109 };
+// The sliders of the open configuration dialog, matched against the sender
+// of every scroll message.
+extern HWND BombCountSlider;
+extern HWND BombSpeedSlider;
+extern HWND ScreenDelaySlider;
 BOOL RegisterConfigClasses(HINSTANCE instance);
 INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// about_dialog.cpp
+INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 #endif

@@ -3,7 +3,10 @@
 // tests inject through the hooks.
 #include "../backend.h"
 
+#include <poll.h>
 #include <time.h>
+
+#include "../termination.h"
 
 #include <set>
 
@@ -39,25 +42,31 @@ public:
 
     bool WaitForEvents(int timeoutMs, InputSink &) override {
         // Nothing can ever arrive, so waiting without a limit is waiting for
-        // ever, as a thread with an empty queue does on Windows.
+        // ever, as a thread with an empty queue does on Windows; only a
+        // request to end the run (a signal) cuts a wait short.
         if (timeoutMs == 0) return false;
+        int wake = TerminationWakeDescriptor();
+        struct timespec start;
+        clock_gettime(CLOCK_MONOTONIC, &start);
         for (;;) {
-            struct timespec ts;
-            if (timeoutMs < 0) {
-                ts.tv_sec = 3600;
-                ts.tv_nsec = 0;
-            } else {
-                ts.tv_sec = timeoutMs / 1000;
-                ts.tv_nsec = (long)(timeoutMs % 1000) * 1000000L;
+            int left = -1;
+            if (timeoutMs > 0) {
+                struct timespec now;
+                clock_gettime(CLOCK_MONOTONIC, &now);
+                long elapsed = (long)(now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+                if (elapsed >= timeoutMs) return false;
+                left = timeoutMs - (int)elapsed;
             }
-            while (nanosleep(&ts, &ts) != 0) {
-            }
-            if (timeoutMs >= 0) return false;
+            struct pollfd fd = {wake, POLLIN, 0};
+            int ready = poll(&fd, wake >= 0 ? 1 : 0, left);
+            if (ready > 0) return false;
+            if (ready == 0 && timeoutMs > 0) return false;
         }
     }
 
     void SetCursorVisible(bool) override {}
     void WarpPointer(int, int) override {}
+    bool PointerPosition(int *, int *) override { return false; }
 
     uintptr_t FindForeignWindow(const char *, const char *) override { return 0; }
     bool IsForeignWindow(uintptr_t) override { return false; }

@@ -92,6 +92,27 @@ struct DialogRequest {
 };
 std::vector<DialogRequest> DialogRequests();
 
+// ---- dialogs ----------------------------------------------------------------------
+// A modal dialog runs its own loop inside DialogBoxParamA; the idle hook is
+// called from that loop too whenever it has nothing to deliver, so a test
+// drives a dialog from the hook. These act as a person would, through the
+// input queue; what they queue is delivered by the dialog's loop.
+
+// The innermost modal dialog now running (its loop is on the stack), or null.
+HWND ActiveDialog();
+// A left click at the centre of the control, through the input queue (cursor moved there,
+// button down, button up), as a person would click it.
+void ClickControl(HWND control);
+// Presses the trackbar's thumb, drags it to where `position` lies and releases it,
+// through the input queue, in several pointer moves. The trackbar takes each
+// move as it comes, so its WM_HSCROLL messages have been sent on return.
+void DragTrackbar(HWND trackbar, int position);
+// Gives the control the focus (as a click would) and types `text` as key presses (WM_KEYDOWN,
+// WM_CHAR, WM_KEYUP through the input queue); '\b' is Backspace.
+void TypeText(HWND control, const std::string &text);
+// Selects all of an edit control's text, so the next typing replaces it.
+void SelectAllText(HWND edit);
+
 // What GetCommandLineA returns; main() sets it from its arguments.
 void SetCommandLine(const std::string &commandLine);
 // The command line main() makes of its arguments, the program name first:

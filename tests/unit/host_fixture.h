@@ -33,7 +33,8 @@ protected:
     }
 
     // Runs `steps` one per idle moment of the message loop; after the last
-    // one the window is destroyed, so a loop never outlives its script.
+    // one the window is destroyed and an open dialog ends with -2, so a loop
+    // never outlives its script.
     void ScriptIdle(std::vector<std::function<void()>> steps)
     {
         script = std::move(steps);
@@ -41,6 +42,9 @@ protected:
         layer::SetIdleHook([this] {
             if (stepsRun < script.size()) {
                 script[stepsRun++]();
+            } else if (HWND dialog = layer::ActiveDialog()) {
+                scriptRanOut = true;
+                EndDialog(dialog, -2);
             } else if (HostState.window && IsWindow(HostState.window)) {
                 scriptRanOut = true;
                 DestroyWindow(HostState.window);

@@ -60,8 +60,14 @@ TEST_F(LaunchTest, ConfigureWithoutParentWhenTheLineHasNoSwitch)
     for (const char *line : {"", "   ", "-", "/", " -/ /- "}) {
         SCOPED_TRACE(line);
         size_t before = layer::DialogRequests().size();
-        // No dialog template yet: the dialog manager's own failure comes back.
-        EXPECT_EQ(-1, Launch(line));
+        HWND seen = nullptr;
+        ScriptIdle({[&] {
+            seen = layer::ActiveDialog();
+            PostMessageA(seen, WM_COMMAND, IDCANCEL, 0);
+        }});
+        // The dialog's own result is the launch's result.
+        EXPECT_EQ(0, Launch(line));
+        EXPECT_NE(nullptr, seen) << "no dialog was open";
         auto requests = layer::DialogRequests();
         ASSERT_EQ(before + 1, requests.size());
         EXPECT_EQ("#2003", requests.back().templateName);
@@ -75,11 +81,25 @@ TEST_F(LaunchTest, ConfigureOwnedByTheForegroundWindow)
     SetForegroundWindow(foreground);
     for (const char *line : {"/c", "/C:1234", "/config", "c", "-C"}) {
         SCOPED_TRACE(line);
-        Launch(line);
+        bool ownerDisabled = false;
+        ScriptIdle({[&] {
+            ownerDisabled = !IsWindowEnabled(foreground);
+            PostMessageA(layer::ActiveDialog(), WM_COMMAND, IDOK, 0);
+        }});
+        EXPECT_EQ(1, Launch(line));
+        EXPECT_TRUE(ownerDisabled) << "the owner took input under the dialog";
+        EXPECT_TRUE(IsWindowEnabled(foreground));
         ASSERT_FALSE(layer::DialogRequests().empty());
         EXPECT_EQ("#2003", layer::DialogRequests().back().templateName);
         EXPECT_EQ(foreground, layer::DialogRequests().back().owner);
     }
+}
+
+TEST_F(LaunchTest, ConfigureGivesTheDialogManagersFailure)
+{
+    // Without its template the dialog cannot be made: -1 comes back as is.
+    layer::UseResources({});
+    EXPECT_EQ(-1, Launch("/c"));
 }
 
 TEST_F(LaunchTest, RunSwitchesOpenTheFullScreenSaver)

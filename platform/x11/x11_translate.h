@@ -1,0 +1,53 @@
+// What the X11 backend translates without talking to a server: key symbols
+// into virtual keys, pointer buttons into buttons and wheel turns, the part
+// of a surface a presentation covers, and 0x00RRGGBB pixels into the layout
+// of the server's images. Kept apart so that tests need no display.
+#ifndef VANTREL_PLATFORM_X11_TRANSLATE_H
+#define VANTREL_PLATFORM_X11_TRANSLATE_H
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace layer {
+namespace x11 {
+
+// The virtual key Windows reports for a key, given the key symbols of its
+// first two levels (as XLookupKeysym gives them for index 0 and 1) and
+// whether Num Lock is on. Letters and digits follow the symbol, so the key
+// reported is the one printed on the user's layout; keys Windows knows no
+// code for report 0xFF, as it does itself, so they still count as keys.
+UINT VirtualKeyForKeysyms(unsigned long unshifted, unsigned long shifted, bool numLock);
+
+// What a press of X pointer button `button` means.
+enum class PointerAction { Ignored, Left, Middle, Right, Wheel, HorizontalWheel };
+struct PointerButton {
+    PointerAction action;
+    int wheelDelta;  // for the wheels: +-WHEEL_DELTA, positive away from the user or to the right
+};
+PointerButton TranslateButton(unsigned int button);
+
+// `dirty` cut down to a surface of width x height; false (and an empty
+// rectangle) when nothing of it is on the surface.
+bool ClipToSurface(const RECT &dirty, int width, int height, RECT *clipped);
+
+// How a server image stores one pixel: TrueColor with the channel masks of
+// its visual, 16, 24 or 32 bits per pixel, in the image's byte order.
+struct PixelLayout {
+    int bitsPerPixel = 32;
+    unsigned long redMask = 0xFF0000;
+    unsigned long greenMask = 0x00FF00;
+    unsigned long blueMask = 0x0000FF;
+    bool msbFirst = false;
+};
+bool LayoutSupported(const PixelLayout &layout);
+// True when the image's pixels are the layer's 0x00RRGGBB words as they lie
+// in this machine's memory: rows are then copied, not converted.
+bool LayoutIsNative(const PixelLayout &layout);
+// Writes `count` pixels into `out`, bitsPerPixel / 8 bytes each.
+void ConvertRow(const uint32_t *pixels, int count, const PixelLayout &layout, uint8_t *out);
+
+}  // namespace x11
+}  // namespace layer
+
+#endif

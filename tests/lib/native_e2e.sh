@@ -1,0 +1,200 @@
+# Helpers for the end-to-end scripts that drive the native vantrel-saver on
+# an X server. Source it from a test script, then call native_begin.
+#
+# A script runs on the display test.sh prepared (VANTREL_NATIVE_SESSION=1
+# with DISPLAY exported), or, started on its own, makes a private Xvfb for
+# itself and removes it at the end. No Wine is involved.
+
+[[ -n ${VANTREL_LIB_NATIVE_E2E:-} ]] && return 0
+VANTREL_LIB_NATIVE_E2E=1
+
+# shellcheck source=tests/lib/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+# shellcheck source=tests/lib/xsession.sh
+source "$(dirname "${BASH_SOURCE[0]}")/xsession.sh"
+
+VANTREL_SAVER=${VANTREL_SAVER:-$VANTREL_ROOT/build/vantrel-saver}
+X11_PROBE=${X11_PROBE:-$VANTREL_ROOT/build/tests/e2e/x11_probe}
+
+# Generous: a small CI machine under load can take seconds for a first frame.
+NATIVE_APPEAR_TIMEOUT=${NATIVE_APPEAR_TIMEOUT:-30}
+NATIVE_EXIT_TIMEOUT=${NATIVE_EXIT_TIMEOUT:-20}
+NATIVE_QUIET_SPAN=${NATIVE_QUIET_SPAN:-2}
+
+# The colour of the bomb sprite; the bomb phase shows it over greys.
+BOMB_GREEN='#00C35F'
+
+NATIVE_TMP=
+NATIVE_OWN_SESSION=0
+NATIVE_EXTRA_XVFB=()
+
+native_end() {
+  bg_kill_all
+  local pid
+  for pid in "${NATIVE_EXTRA_XVFB[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  if ((NATIVE_OWN_SESSION)); then xsession_cleanup; fi
+  [[ -n $NATIVE_TMP ]] && rm -rf "$NATIVE_TMP"
+  return 0
+}
+
+native_begin() {
+  trap native_end EXIT
+  trap 'exit 130' INT TERM
+  NATIVE_TMP=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-native.XXXXXX")
+  BG_DIR=$NATIVE_TMP
+  local binary
+  for binary in "$VANTREL_SAVER" "$X11_PROBE"; do
+    [[ -x $binary ]] || { fail "setup: $binary exists" "build it: ./setup.sh native"; report_summary; exit 1; }
+  done
+  # Settings of our own, never the user's; and a display that cannot be
+  # reached is an error rather than a silent run on the invisible desktop.
+  export VANTREL_REGISTRY=$NATIVE_TMP/registry.reg
+  export VANTREL_BACKEND=x11
+  unset XSCREENSAVER_WINDOW
+  if [[ ${VANTREL_NATIVE_SESSION:-0} != 1 ]]; then
+    NATIVE_OWN_SESSION=1
+    if ! xsession_start_display "${NATIVE_SCREEN:-1024x768x24}"; then
+      fail "setup: a private X display"
+      report_summary
+      exit 1
+    fi
+  fi
+  if ! wait_until "$NATIVE_EXIT_TIMEOUT" no_saver_window; then
+    fail "setup: no saver window is open before the tests" "$(xprobe find)"
+    report_summary
+    exit 1
+  fi
+}
+
+# native_extra_display SCREEN XVFB-ARGS...: a second Xvfb, stopped at the
+# end; prints its DISPLAY value.
+native_extra_display() {
+  local screen=$1; shift
+  local numfile=$NATIVE_TMP/extra-display.$RANDOM
+  : >"$numfile"
+  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset "$@" 3>"$numfile" \
+    >"$numfile.log" 2>&1 &
+  NATIVE_EXTRA_XVFB+=($!)
+  wait_until 30 grep -q '^[0-9][0-9]*$' "$numfile" || return 1
+  echo ":$(head -n1 "$numfile")"
+}
+
+# --- the saver and the probe ---------------------------------------------------
+
+saver_start() { local id=$1; shift; bg_start "$id" "$VANTREL_SAVER" "$@"; }
+saver_pid() { cat "$BG_DIR/$1.pid"; }
+
+# saver_exit_code ARGS...: run the saver to its end and print its status
+# ("timeout" when it had not ended in time; it is then killed).
+NATIVE_RUN_SEQ=0
+saver_exit_code() {
+  local id=run$((NATIVE_RUN_SEQ += 1))
+  saver_start "$id" "$@"
+  if bg_wait "$id" "$NATIVE_EXIT_TIMEOUT"; then
+    bg_rc "$id"
+  else
+    bg_kill "$id"
+    echo timeout
+  fi
+}
+
+xprobe() { timeout -k 5 30 "$X11_PROBE" "$@"; }
+
+# field LINE KEY: the value of KEY=value in a probe line.
+field() { sed -n "s/.*\\b$2=\\([^ ]*\\).*/\\1/p" <<<"$1" | head -n1; }
+
+# The id of the topmost top-level saver window titled TITLE ("Screen
+# Saver", the full-screen one, unless given), or nothing.
+saver_window() {
+  local line
+  line=$(xprobe find "${1:-Screen Saver}") && field "$line" window
+}
+saver_window_shown() {
+  local window
+  window=$(saver_window) && [[ -n $window ]] && [[ $(field "$(xprobe info "$window")" viewable) == 1 ]]
+}
+no_saver_window() { ! xprobe find >/dev/null; }
+
+# Waits for the full-screen window of a saver started as ID; fails early
+# when the saver has already ended.
+saver_wait_window() {
+  local id=$1
+  _saver_window_or_end() { saver_window_shown || bg_done "$id"; }
+  wait_until "$NATIVE_APPEAR_TIMEOUT" _saver_window_or_end && bg_running "$id"
+}
+
+# panel_start ID GEOMETRY: a stand-in settings panel, its window id left in
+# PANEL. (Not for $(...): the panel would hold the substitution open.)
+PANEL=
+panel_start() {
+  local id=$1
+  bg_start "$id" "$X11_PROBE" makewindow "$2"
+  _panel_up() { bg_output "$id" | grep -q '^window='; }
+  wait_until "$NATIVE_APPEAR_TIMEOUT" _panel_up || return 1
+  PANEL=$(bg_output "$id" | sed -n 's/^window=//p' | head -n1)
+}
+
+# The first child of a window (a preview inside a panel), or nothing.
+first_child() { xprobe children "$1" 2>/dev/null | head -n1; }
+
+# --- what is on the screen -----------------------------------------------------
+
+# shows WINDOW: what a window shows now: "black", "bombs" (only greys, black
+# and the bomb's green, with some green), "picture" (many colours that are
+# not grey), or "other".
+shows() {
+  local shot=$NATIVE_TMP/shot.ppm
+  xprobe shot "$1" "$shot" 2>/dev/null || { echo other; return; }
+  convert "$shot" -unique-colors -depth 8 txt:- 2>/dev/null | awk -v green="$BOMB_GREEN" '
+    /^[0-9]+,[0-9]+:/ {
+      hex = $3
+      if (hex == green) { bomb = 1; next }
+      if (hex == "#000000") { black = 1; next }
+      r = substr(hex, 2, 2); g = substr(hex, 4, 2); b = substr(hex, 6, 2)
+      if (r == g && g == b) grey++; else colour++
+    }
+    END {
+      if (colour == 0 && bomb) print "bombs"
+      else if (colour == 0 && grey == 0 && black) print "black"
+      else if (colour > 64) print "picture"
+      else print "other"
+    }'
+}
+window_shows() { [[ $(shows "$1") == "$2" ]]; }
+
+cursor_is() { [[ $(xprobe cursor) == "cursor=$1" ]]; }
+
+# --- input ---------------------------------------------------------------------
+
+pointer_at() { [[ $(xdotool getmouselocation 2>/dev/null) == "x:$1 y:$2 "* ]]; }
+
+# Moves the X pointer and waits until the server reports it there.
+pointer_to() {
+  xdotool mousemove "$1" "$2" && wait_until 10 pointer_at "$1" "$2"
+}
+
+# --- settings --------------------------------------------------------------------
+
+# set_settings NAME=VALUE...: the saver's settings as DWORDs in the registry file.
+set_settings() {
+  {
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Kestrelix\\VantrelScreenSaver]\n'
+    local setting
+    for setting in "$@"; do
+      printf '"%s"=dword:%08x\n' "${setting%%=*}" "${setting#*=}"
+    done
+  } >"$VANTREL_REGISTRY"
+}
+
+# A description of a saver run for failure messages.
+describe() {
+  local id=$1
+  printf 'exit status: %s\n' "$(bg_rc "$id")"
+  printf 'saver window: %s\n' "$(xprobe find)"
+  local out; out=$(bg_output "$id")
+  [[ -n $out ]] && printf 'output: %s\n' "$out"
+  return 0
+}
