@@ -70,7 +70,8 @@ run_on() {
   export DISPLAY=$session
 }
 
-if plain=$(native_extra_display 800x600x24 -extension MIT-SHM); then
+if native_extra_display 800x600x24 -extension MIT-SHM; then
+  plain=$EXTRA_DISPLAY
   if DISPLAY=$plain xdpyinfo | grep -q MIT-SHM; then
     fail "setup: a display without MIT-SHM" "the server still offers it"
   else
@@ -80,7 +81,8 @@ else
   fail "setup: a display without MIT-SHM"
 fi
 
-if deep16=$(native_extra_display 800x600x16); then
+if native_extra_display 800x600x16; then
+  deep16=$EXTRA_DISPLAY
   run_on "$deep16" "16-bit display" shows_bombs_roughly
 else
   fail "setup: a 16-bit display"

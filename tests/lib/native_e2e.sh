@@ -69,8 +69,10 @@ native_begin() {
   fi
 }
 
-# native_extra_display SCREEN XVFB-ARGS...: a second Xvfb, stopped at the
-# end; prints its DISPLAY value.
+# native_extra_display SCREEN XVFB-ARGS...: another Xvfb, stopped at the
+# end; its DISPLAY value is left in EXTRA_DISPLAY. (Not for $(...): the
+# server would not be known to the clean-up.)
+EXTRA_DISPLAY=
 native_extra_display() {
   local screen=$1; shift
   local numfile=$NATIVE_TMP/extra-display.$RANDOM
@@ -79,7 +81,7 @@ native_extra_display() {
     >"$numfile.log" 2>&1 &
   NATIVE_EXTRA_XVFB+=($!)
   wait_until 30 grep -q '^[0-9][0-9]*$' "$numfile" || return 1
-  echo ":$(head -n1 "$numfile")"
+  EXTRA_DISPLAY=":$(head -n1 "$numfile")"
 }
 
 # --- the saver and the probe ---------------------------------------------------
