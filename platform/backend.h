@@ -34,10 +34,18 @@ public:
     // A native window went away underneath us (a preview's host window was
     // destroyed by its process): the windows inside it go with it.
     virtual void NativeWindowGone(uintptr_t nativeWindow) = 0;
+    // A top-level window's client area is now at (x, y) on the screen: a
+    // window manager placed or moved it. Pointer reports are hit-tested
+    // against where the window really is.
+    virtual void NativeWindowMoved(uintptr_t /*nativeWindow*/, int /*x*/, int /*y*/) {}
+    // The display gave a top-level window the keyboard (a window manager
+    // acting on a click or on its own).
+    virtual void NativeWindowFocused(uintptr_t /*nativeWindow*/) {}
 };
 
-struct NativeWindowSpec {
+struct NativeWindowRequest {
     uintptr_t parent = 0;     // native parent (ours or foreign); 0 for a top-level window
+    uintptr_t owner = 0;      // a top-level window's owner (a dialog's), or 0
     RECT rect = {0, 0, 0, 0}; // in the parent's client coordinates, or the screen's
     DWORD style = 0;
     DWORD exStyle = 0;
@@ -56,11 +64,20 @@ public:
 
     // Makes the native side of a window and returns the value its HWND
     // takes (nonzero), or 0 when the native window cannot be made.
-    virtual uintptr_t CreateNativeWindow(const NativeWindowSpec &request) = 0;
+    virtual uintptr_t CreateNativeWindow(const NativeWindowRequest &request) = 0;
     virtual void DestroyNativeWindow(uintptr_t window) = 0;
     virtual void ShowNativeWindow(uintptr_t window, bool visible) = 0;
     virtual void SetNativeTitle(uintptr_t window, const std::string &title) = 0;
     virtual void RaiseNativeWindow(uintptr_t window) = 0;
+    // Where a native window's client area goes, in its parent's client
+    // coordinates (the screen's for a top-level window). A native window is
+    // the client area only: a window's non-client part is the layer's.
+    virtual void PlaceNativeWindow(uintptr_t /*window*/, const RECT & /*clientArea*/) {}
+    // The layer activated a top-level window: it takes the keyboard.
+    virtual void FocusNativeWindow(uintptr_t /*window*/) {}
+    // True when a person can see and answer windows (a message box waits
+    // for them); false on a desktop that only exists in memory.
+    virtual bool Interactive() const { return false; }
 
     // Shows `dirty` (client coordinates) of a window's 32-bit 0x00RRGGBB
     // client surface, `width` pixels per row.

@@ -75,16 +75,6 @@ struct DialogState {
     bool loopRunning = false;
 };
 
-// A font the layer made for a dialog. There is no text drawing yet, so a
-// font is its face, size and the fixed metrics the layer measures with.
-struct FontObject : GdiObject {
-    FontObject() : GdiObject(GdiKind::Font) {}
-    std::string face;
-    int pointSize = 0;
-    int averageWidth = 8;  // the dialog base units: average character width...
-    int height = 16;       // ...and character height, in pixels
-};
-
 // The state of a control of the given kind, or null.
 ControlState *ControlOf(HWND hwnd, ControlKind kind);
 DialogState *DialogOf(HWND hwnd);
@@ -107,10 +97,32 @@ void ClientInsideEdge(HWND hwnd, RECT *windowRect);
 void ResizeWindowInternal(HWND hwnd, int width, int height);
 // (a * b) / c rounded to nearest, halves away from zero; 0 for c == 0.
 int MulDivRound(int a, int b, int c);
-// The average character width and height of a control's font.
-void FontMetrics(HFONT font, int *averageWidth, int *height);
 // The dialog base units of a template font; `face` empty means no font was given.
 void BaseUnitsForFont(const std::string &face, int pointSize, int *baseX, int *baseY);
+
+// Where a line of an edit control's text begins, in client coordinates, for
+// a line `textWidth` pixels wide: what a click is measured against and
+// where the text is drawn.
+int EditLineLeft(HWND edit, int textWidth);
+
+// ---- painting (user_paint_buttons.cpp, user_paint_fields.cpp) ------------------------
+// WM_PAINT of each control: the whole client area from the state above.
+void PaintButton(HWND hwnd);
+void PaintStatic(HWND hwnd);
+void PaintEdit(HWND hwnd);
+void PaintTrackbar(HWND hwnd);
+// The layer's surfaces hold client areas only, so the sunken edge of a
+// WS_EX_CLIENTEDGE window is drawn by the windows it lies over: its parent
+// and the siblings below it (a group box round it), each after painting
+// itself (EndPaint).
+void DrawEdgesOver(HWND hwnd, HDC hdc);
+// A group box lets what is under it show through (user_compose.cpp): it
+// takes the pixels of its parent and of the siblings below it into its
+// surface before drawing its frame, and is invalidated when they change.
+void ComposeUnder(HWND hwnd, HDC hdc);
+// Part of a window's surface changed (client coordinates): the see-through
+// windows over it are invalidated.
+void RevealChange(HWND hwnd, const RECT &clientRect);
 
 // ---- the trackbar, for the hooks --------------------------------------------------
 // Where the thumb's centre is now, in the trackbar's client coordinates.

@@ -1,5 +1,7 @@
 // The GDI handle table, stock objects and the simplest drawing: FillRect and
 // GetPixel on a window's 32-bit client surface.
+#include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "gdi_internal.h"
@@ -26,6 +28,44 @@ constexpr int kStockCount = 20;  // up to DC_PEN
 // The default bitmap is a stock object, but not one GetStockObject hands out.
 constexpr int kStockBitmapIndex = 21;
 
+// The system colours of the classic grey scheme: a light grey face lit
+// from the top left, white fields, navy selections.
+COLORREF SysColor(int index) {
+    switch (index) {
+    case COLOR_SCROLLBAR: return RGB(192, 192, 192);
+    case COLOR_BACKGROUND: return RGB(0, 128, 128);
+    case COLOR_ACTIVECAPTION: return RGB(0, 0, 128);
+    case COLOR_INACTIVECAPTION: return RGB(128, 128, 128);
+    case COLOR_MENU: return RGB(192, 192, 192);
+    case COLOR_WINDOW: return RGB(255, 255, 255);
+    case COLOR_WINDOWFRAME: return RGB(0, 0, 0);
+    case COLOR_MENUTEXT:
+    case COLOR_WINDOWTEXT:
+    case COLOR_BTNTEXT:
+    case COLOR_INFOTEXT: return RGB(0, 0, 0);
+    case COLOR_CAPTIONTEXT:
+    case COLOR_HIGHLIGHTTEXT:
+    case COLOR_BTNHIGHLIGHT: return RGB(255, 255, 255);
+    case COLOR_ACTIVEBORDER:
+    case COLOR_INACTIVEBORDER:
+    case COLOR_BTNFACE:
+    case COLOR_3DLIGHT:
+    case COLOR_INACTIVECAPTIONTEXT: return RGB(192, 192, 192);
+    case COLOR_APPWORKSPACE:
+    case COLOR_BTNSHADOW:
+    case COLOR_GRAYTEXT: return RGB(128, 128, 128);
+    case COLOR_HIGHLIGHT: return RGB(0, 0, 128);
+    case COLOR_3DDKSHADOW: return RGB(0, 0, 0);
+    case COLOR_INFOBK: return RGB(255, 255, 225);
+    }
+    return RGB(0, 0, 0);
+}
+
+constexpr int kMaxSysColor = 30;
+
+// The system colour brushes follow the stock objects GetStockObject hands out.
+constexpr int kSysColorBrushBase = 32;
+
 uintptr_t StockHandle(int index) { return GdiTable::kStockBase + (uintptr_t)index * 4; }
 
 void MakeStockObjects() {
@@ -46,11 +86,6 @@ void MakeStockObjects() {
         p->stock = true;
         t.objects[StockHandle(index)] = std::move(p);
     };
-    auto plain = [&](int index, GdiKind kind) {
-        auto o = std::make_unique<GdiObject>(kind);
-        o->stock = true;
-        t.objects[StockHandle(index)] = std::move(o);
-    };
     brush(WHITE_BRUSH, RGB(255, 255, 255), false);
     brush(LTGRAY_BRUSH, RGB(192, 192, 192), false);
     brush(GRAY_BRUSH, RGB(128, 128, 128), false);
@@ -60,7 +95,19 @@ void MakeStockObjects() {
     pen(WHITE_PEN, RGB(255, 255, 255), false);
     pen(BLACK_PEN, RGB(0, 0, 0), false);
     pen(NULL_PEN, 0, true);
-    for (int font = 10; font <= 14; ++font) plain(font, GdiKind::Font);  // OEM_FIXED .. DEVICE_DEFAULT
+    auto font = [&](int index, const char *face, LONG height, LONG weight) {
+        auto f = std::make_unique<FontObject>();
+        f->request.lfHeight = height;
+        f->request.lfWeight = weight;
+        std::strncpy(f->request.lfFaceName, face, LF_FACESIZE - 1);
+        f->stock = true;
+        t.objects[StockHandle(index)] = std::move(f);
+    };
+    font(OEM_FIXED_FONT, "Terminal", 12, FW_NORMAL);
+    font(ANSI_FIXED_FONT, "Courier", 13, FW_NORMAL);
+    font(ANSI_VAR_FONT, "MS Sans Serif", 13, FW_NORMAL);
+    font(SYSTEM_FONT, "System", 16, FW_BOLD);
+    font(DEVICE_DEFAULT_FONT, "System", 16, FW_BOLD);
     {
         // The twenty static colours of the system palette, in its order.
         static const BYTE kStatic[20][3] = {
@@ -73,10 +120,11 @@ void MakeStockObjects() {
         palette->stock = true;
         t.objects[StockHandle(DEFAULT_PALETTE)] = std::move(palette);
     }
-    plain(16, GdiKind::Font);              // SYSTEM_FIXED_FONT
-    plain(17, GdiKind::Font);              // DEFAULT_GUI_FONT
+    font(SYSTEM_FIXED_FONT, "Fixedsys", 15, FW_NORMAL);
+    font(DEFAULT_GUI_FONT, "MS Sans Serif", -11, FW_NORMAL);
     brush(18, RGB(255, 255, 255), false);  // DC_BRUSH
     pen(19, RGB(0, 0, 0), false);          // DC_PEN
+    for (int i = 0; i <= kMaxSysColor; ++i) brush(kSysColorBrushBase + i, SysColor(i), false);
     auto bitmap = std::make_unique<BitmapObject>();
     bitmap->width = 1;
     bitmap->height = 1;
@@ -87,33 +135,6 @@ void MakeStockObjects() {
     t.objects[StockHandle(kStockBitmapIndex)] = std::move(bitmap);
 }
 
-// The classic system colours, enough for (COLOR_x + 1) class backgrounds.
-COLORREF SysColor(int index) {
-    switch (index) {
-    case COLOR_SCROLLBAR: return RGB(200, 200, 200);
-    case COLOR_BACKGROUND: return RGB(58, 110, 165);
-    case COLOR_ACTIVECAPTION: return RGB(153, 180, 209);
-    case COLOR_INACTIVECAPTION: return RGB(191, 205, 219);
-    case COLOR_MENU: return RGB(240, 240, 240);
-    case COLOR_WINDOW: return RGB(255, 255, 255);
-    case COLOR_WINDOWFRAME: return RGB(100, 100, 100);
-    case COLOR_MENUTEXT:
-    case COLOR_WINDOWTEXT:
-    case COLOR_CAPTIONTEXT:
-    case COLOR_BTNTEXT: return RGB(0, 0, 0);
-    case COLOR_ACTIVEBORDER: return RGB(180, 180, 180);
-    case COLOR_INACTIVEBORDER: return RGB(244, 247, 252);
-    case COLOR_APPWORKSPACE: return RGB(171, 171, 171);
-    case COLOR_HIGHLIGHT: return RGB(51, 153, 255);
-    case COLOR_HIGHLIGHTTEXT: return RGB(255, 255, 255);
-    case COLOR_BTNFACE: return RGB(240, 240, 240);
-    case COLOR_BTNSHADOW: return RGB(160, 160, 160);
-    case COLOR_GRAYTEXT: return RGB(109, 109, 109);
-    }
-    return RGB(0, 0, 0);
-}
-
-constexpr int kMaxSysColor = 30;
 
 }  // namespace
 
@@ -225,6 +246,27 @@ bool ResolveBrush(HBRUSH brush, COLORREF *color, bool *hollow) {
     return true;
 }
 
+void FillSolid(DeviceContext *dc, const RECT &rect, COLORREF color) {
+    if (dc->memory) {
+        MemoryFill(dc, rect, color);
+        return;
+    }
+    Surface surface;
+    if (!DcSurface(dc, &surface)) return;
+    // Windows takes the rectangle as given: right and bottom are excluded, and
+    // a rectangle given backwards fills nothing.
+    uint32_t pixel = PixelFromColorRef(color);
+    RECT drawn = {0, 0, 0, 0};
+    ForEachDrawableRect(dc, rect, [&](const RECT &r) {
+        for (LONG y = r.top; y < r.bottom; ++y) {
+            uint32_t *row = surface.pixels + (size_t)y * (size_t)surface.width;
+            std::fill(row + r.left, row + r.right, pixel);
+        }
+        drawn = RectUnion(drawn, r);
+    });
+    if (!RectIsEmpty(drawn)) DcDrawn(dc, drawn);
+}
+
 void ForEachDrawableRect(DeviceContext *dc, const RECT &rect, const std::function<void(const RECT &)> &fill) {
     Surface surface;
     if (!DcSurface(dc, &surface)) return;
@@ -262,26 +304,21 @@ int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    if (hollow) return 1;
-    if (dc->memory) {
-        MemoryFill(dc, *lprc, color);
-        return 1;
-    }
-    Surface surface;
-    if (!DcSurface(dc, &surface)) return 1;
-    // Windows takes the rectangle as given: right and bottom are excluded, and
-    // a rectangle given backwards fills nothing.
-    uint32_t pixel = PixelFromColorRef(color);
-    RECT drawn = {0, 0, 0, 0};
-    ForEachDrawableRect(dc, *lprc, [&](const RECT &r) {
-        for (LONG y = r.top; y < r.bottom; ++y) {
-            uint32_t *row = surface.pixels + (size_t)y * (size_t)surface.width;
-            for (LONG x = r.left; x < r.right; ++x) row[x] = pixel;
-        }
-        drawn = RectUnion(drawn, r);
-    });
-    if (!RectIsEmpty(drawn)) DcDrawn(dc, drawn);
+    if (!hollow) FillSolid(dc, *lprc, color);
     return 1;
+}
+
+DWORD WINAPI GetSysColor(int nIndex) {
+    if (nIndex < 0 || nIndex > kMaxSysColor) return 0;
+    return SysColor(nIndex);
+}
+
+HBRUSH WINAPI GetSysColorBrush(int nIndex) {
+    EnsureStarted();
+    if (nIndex < 0 || nIndex > kMaxSysColor) return nullptr;
+    // Brushes the system owns: deleting one changes nothing.
+    MakeStockObjects();
+    return (HBRUSH)StockHandle(kSysColorBrushBase + nIndex);
 }
 
 COLORREF WINAPI GetPixel(HDC hdc, int x, int y) {

@@ -58,6 +58,13 @@ struct BitmapObject : GdiObject {
     HDC selectedInto = nullptr;       // a bitmap lives in one memory DC at a time
 };
 
+// A logical font: what was asked for. It is drawn with one of the layer's
+// own bitmap faces (gdi_font.cpp), chosen by name and height.
+struct FontObject : GdiObject {
+    FontObject() : GdiObject(GdiKind::Font) {}
+    LOGFONTA request = {};
+};
+
 struct PaletteObject : GdiObject {
     PaletteObject() : GdiObject(GdiKind::Palette) {}
     std::vector<PALETTEENTRY> entries;
@@ -77,6 +84,10 @@ struct DeviceContext : GdiObject {
     HGDIOBJ bitmap = nullptr;
     HGDIOBJ palette = nullptr;
     int stretchMode = BLACKONWHITE;
+    COLORREF textColor = RGB(0, 0, 0);
+    COLORREF bkColor = RGB(255, 255, 255);
+    int bkMode = OPAQUE;
+    POINT position = {0, 0};  // where LineTo starts
 };
 
 struct Surface {
@@ -128,6 +139,8 @@ COLORREF MemoryPixel(DeviceContext *dc, int x, int y);
 
 // Resolves a brush handle, a stock brush or a (COLOR_x + 1) value.
 bool ResolveBrush(HBRUSH brush, COLORREF *color, bool *hollow);
+// What FillRect does with a solid colour, on any DC the layer draws on.
+void FillSolid(DeviceContext *dc, const RECT &rect, COLORREF color);
 
 inline uint32_t PixelFromColorRef(COLORREF c) {
     return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);

@@ -165,8 +165,17 @@ int WINAPI GetObjectA(HANDLE h, int c, LPVOID pv) {
         std::memcpy(pv, &count, (size_t)n);
         return n;
     }
+    if (object->kind == GdiKind::Font) {
+        // A font describes itself by what it was asked to be.
+        const LOGFONTA &lf = static_cast<FontObject *>(object)->request;
+        if (!pv) return (int)sizeof(LOGFONTA);
+        if (c <= 0) return 0;
+        int n = std::min(c, (int)sizeof(LOGFONTA));
+        std::memcpy(pv, &lf, (size_t)n);
+        return n;
+    }
     if (object->kind != GdiKind::Bitmap) {
-        // Brushes, pens and fonts have no description here yet.
+        // Brushes and pens have no description here yet.
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }

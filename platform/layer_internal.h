@@ -149,6 +149,7 @@ struct State {
 
     std::function<void()> idleHook;
     std::vector<RecordedBox> messageBoxes;
+    bool messageBoxesInteractive = false;  // shown as dialogs even without a screen
     std::vector<std::pair<std::string, HWND>> dialogRequests;  // template, owner
     std::map<uintptr_t, bool> dirtyWindows;
     std::map<uintptr_t, RECT> dirtyRects;
@@ -197,6 +198,9 @@ HWND RootOf(HWND hwnd);
 bool IsVisibleChain(HWND hwnd);
 bool IsEnabledChain(HWND hwnd);
 POINT ClientOrigin(const Window *w);  // screen coordinates of client (0, 0)
+// Puts the native window where the window's client area now is and gives it
+// the client's size; whatever changes a window's rect or client calls it.
+void SyncNativeGeometry(HWND hwnd);
 LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 void ActivateWindow(HWND top);
 void DeactivateApp();

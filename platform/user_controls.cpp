@@ -9,7 +9,9 @@
 // page and line sizes, selection, channel and thumb rectangles, drag and
 // focus). A static's text and a button's caption are the window text
 // (Window::title); an edit keeps its text in EditState. Nothing is drawn
-// here: WM_PAINT only validates, and a painter reads the state above.
+// here: WM_PAINT goes to the painters (user_paint_controls.cpp,
+// user_paint_fields.cpp), which read the state above, and every change of
+// it invalidates the control.
 #include <algorithm>
 #include <cstring>
 
@@ -198,24 +200,14 @@ int MulDivRound(int a, int b, int c) {
     return (int)(negative ? -q : q);
 }
 
-void FontMetrics(HFONT font, int *averageWidth, int *height) {
-    *averageWidth = 8;
-    *height = 16;
-    GdiObject *object = GdiLookup(font);
-    if (object && object->kind == GdiKind::Font && !object->stock) {
-        auto *f = static_cast<FontObject *>(object);
-        *averageWidth = f->averageWidth;
-        *height = f->height;
-    }
-}
-
-// The layer has no font files, so each face has fixed metrics, those the
-// faces have at 96 dots per inch: "MS Sans Serif" an average character 6
-// pixels wide and 13 high at 8 points (scaled for other sizes), "System"
-// 8 by 16 at any size (it is a bitmap font of one size, and the dialog base
-// units of a template with no font). Any other face is measured as MS Sans
-// Serif. Wine substitutes its own fonts and reports 7 by 13 and 9 by 16;
-// nothing in the program depends on the exact figures.
+// The figures the faces have at 96 dots per inch: "MS Sans Serif" an
+// average character 6 pixels wide and 13 high at 8 points (scaled for
+// other sizes), "System" 8 by 16 at any size (it is a bitmap font of one
+// size, and the dialog base units of a template with no font). Any other
+// face is measured as MS Sans Serif. The layer's own faces (gdi_font.cpp)
+// are drawn to give these same figures, so text fits the controls laid out
+// with them. Wine substitutes its own fonts and reports 7 by 13 and 9 by
+// 16; nothing in the program depends on the exact figures.
 void BaseUnitsForFont(const std::string &face, int pointSize, int *baseX, int *baseY) {
     if (face.empty() || EqualNoCase(face, "System")) {
         *baseX = 8;
@@ -229,7 +221,7 @@ void BaseUnitsForFont(const std::string &face, int pointSize, int *baseX, int *b
 
 void RegisterSystemClasses() {
     State &s = S();
-    struct Spec {
+    struct SystemClass {
         const char *name;
         WNDPROC proc;
         UINT style;
@@ -237,23 +229,23 @@ void RegisterSystemClasses() {
         HBRUSH background;
         bool dialog;
     };
-    const Spec specs[] = {
+    const SystemClass systemClasses[] = {
         {"#32770", DefDlgProcA, CS_DBLCLKS | CS_SAVEBITS, DLGWINDOWEXTRA, nullptr, true},
         {"Button", ButtonProc, CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW, 0, nullptr, false},
         {"Edit", EditProc, CS_DBLCLKS, 0, nullptr, false},
         {"Static", StaticProc, CS_DBLCLKS, 0, nullptr, false},
         {TRACKBAR_CLASSA, TrackbarProc, 0, (int)sizeof(void *), (HBRUSH)(COLOR_BTNFACE + 1), false},
     };
-    for (const Spec &spec : specs) {
+    for (const SystemClass &known : systemClasses) {
         auto c = std::make_unique<WindowClass>();
-        c->name = spec.name;
+        c->name = known.name;
         // The dialog class is known by its atom, 32770, as well as its name.
-        c->atom = spec.dialog ? (ATOM)0x8002 : s.nextAtom++;
-        c->style = spec.style | CS_GLOBALCLASS;
-        c->proc = spec.proc;
-        c->wndExtra = spec.extra;
+        c->atom = known.dialog ? (ATOM)0x8002 : s.nextAtom++;
+        c->style = known.style | CS_GLOBALCLASS;
+        c->proc = known.proc;
+        c->wndExtra = known.extra;
         c->cursor = StockArrowCursor();
-        c->background = spec.background;
+        c->background = known.background;
         s.classes.push_back(std::move(c));
     }
 }
@@ -271,6 +263,9 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_GETDLGCODE:
         return ButtonDialogCode(hwnd);
+    case WM_PAINT:
+        PaintButton(hwnd);
+        return 0;
     case WM_NCHITTEST:
         // A group box is only a frame: the mouse goes through it.
         if (ButtonType(hwnd) == BS_GROUPBOX) return HTTRANSPARENT;
@@ -383,6 +378,9 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return DefWindowProcA(hwnd, msg, wParam, lParam);
     case WM_NCCALCSIZE:
         ClientInsideEdge(hwnd, (RECT *)lParam);
+        return 0;
+    case WM_PAINT:
+        PaintStatic(hwnd);
         return 0;
     case WM_NCHITTEST:
         // Only a static that notifies takes the mouse.

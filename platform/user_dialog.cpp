@@ -1,7 +1,7 @@
 // Modal dialog boxes: a template made into a dialog window and its
 // controls, WM_SETFONT and WM_INITDIALOG, the modal loop, EndDialog, the
-// dialog window's default procedure, the dialog item functions, and message
-// boxes (recorded and answered with OK on the headless desktop).
+// dialog window's default procedure and the dialog item functions. Message
+// boxes are in user_msgbox.cpp.
 //
 // The dialog's DLGPROC and message result live in the window's extra bytes
 // at DWLP_DLGPROC and DWLP_MSGRESULT, as the program may read or set them;
@@ -289,12 +289,11 @@ HWND CreateDialogWindow(HINSTANCE instance, const DialogTemplate &t, HWND owner,
         std::string face = messageFont ? "MS Sans Serif" : t.faceName;
         int points = messageFont ? 8 : t.pointSize;
         BaseUnitsForFont(face, points, &baseX, &baseY);
-        auto object = std::make_unique<FontObject>();
-        object->face = face;
-        object->pointSize = points;
-        object->averageWidth = baseX;
-        object->height = baseY;
-        font = (HFONT)GdiAdd(std::move(object));
+        // As the system makes it: the point size at 96 dots per inch, as the
+        // height of the characters.
+        font = CreateFontA(-MulDivRound(points, 96, 72), 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                           face.c_str());
     }
 
     DWORD style = t.style, exStyle = t.exStyle;
@@ -669,21 +668,6 @@ BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect) {
 LONG WINAPI GetDialogBaseUnits(void) {
     // The system font's: what a template without a font is laid out with.
     return MAKELONG(8, 16);
-}
-
-int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
-    EnsureStarted();
-    if (hWnd && !IsWindow(hWnd)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    RecordedBox box;
-    box.text = lpText ? lpText : "";
-    box.caption = lpCaption ? lpCaption : "Error";  // the system's caption when none is given
-    box.flags = uType;
-    box.owner = hWnd;
-    S().messageBoxes.push_back(box);
-    return IDOK;
 }
 
 }  // extern "C"

@@ -72,7 +72,9 @@ bool PressMnemonic(HWND from, HWND dlg, WPARAM key) {
         LRESULT code = DialogCode(control);
         if (!(code & (DLGC_BUTTON | DLGC_STATIC))) continue;
         Window *w = FindWindowRecord(control);
-        char mnemonic = w ? MnemonicOf(w->title) : 0;
+        // A label that shows its ampersands as they are has no mnemonic.
+        bool literal = ControlOf(control, ControlKind::Static) && (StyleOf(control) & SS_NOPREFIX);
+        char mnemonic = w && !literal ? MnemonicOf(w->title) : 0;
         if (!mnemonic || std::toupper((unsigned char)mnemonic) != wanted) continue;
         if ((code & DLGC_STATIC) || (StyleOf(control) & BS_TYPEMASK) == BS_GROUPBOX) {
             SendMessageA(dlg, WM_NEXTDLGCTL, (WPARAM)control, TRUE);

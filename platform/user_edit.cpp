@@ -2,14 +2,15 @@
 // Backspace and Delete, caret keys, clicks, and the notifications its parent
 // hears. Its state is EditState on the window record (see user_controls.cpp).
 //
-// The layer measures text with the font's average character width, the
-// same fixed metrics dialogs use, so a click lands on the character a
-// painter using those metrics would show there.
+// A click is measured with the widths the text is drawn with
+// (EditLineLeft and the font's glyphs), so it lands on the character shown
+// under the pointer.
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
 #include "controls.h"
+#include "gdi_font.h"
 
 namespace layer {
 
@@ -108,26 +109,30 @@ void MoveVertically(EditState *e, bool up, bool extend) {
     MoveCaret(e, target, extend);
 }
 
-// The character index nearest a client x: text is laid out at the font's
-// average width, aligned as the style says.
-int IndexAt(HWND hwnd, const EditState &e, int x) {
+// The character index nearest a client point: the line under it (a
+// single-line box has one), then the nearest boundary between characters
+// as the text is drawn, aligned as the style says.
+int IndexAt(HWND hwnd, const EditState &e, int x, int y) {
     ControlState *c = ControlOf(hwnd, ControlKind::Edit);
-    int width, height;
-    FontMetrics(c ? c->font : nullptr, &width, &height);
-    RECT client;
-    GetClientRect(hwnd, &client);
-    int textWidth = (int)e.text.size() * width;
-    DWORD style = StyleOf(hwnd);
-    int left = kMargin;
-    if (!(style & ES_MULTILINE) || (style & (ES_RIGHT | ES_CENTER))) {
-        if (style & ES_RIGHT)
-            left = client.right - kMargin - textWidth;
-        else if (style & ES_CENTER)
-            left = (client.right - textWidth) / 2;
+    TextStyle style = StyleOfFont(c ? c->font : nullptr);
+    int start = 0;
+    if (StyleOf(hwnd) & ES_MULTILINE) {
+        int line = std::max(0, y - kMargin) / LineHeight(style);
+        for (; line > 0; --line) {
+            int end = LineEnd(e.text, start);
+            if ((size_t)end >= e.text.size()) break;
+            start = end + (e.text[(size_t)end] == '\r' && (size_t)end + 1 < e.text.size() ? 2 : 1);
+        }
     }
-    if (left < kMargin) left = kMargin;
-    int index = width > 0 ? (x - left + width / 2) / width : 0;
-    return std::clamp(index, 0, (int)e.text.size());
+    int end = (StyleOf(hwnd) & ES_MULTILINE) ? LineEnd(e.text, start) : (int)e.text.size();
+    const char *line = e.text.data() + start;
+    int pen = EditLineLeft(hwnd, TextWidth(style, line, (size_t)(end - start)));
+    for (int i = start; i < end; ++i) {
+        int advance = CharAdvance(style, (unsigned char)e.text[(size_t)i]);
+        if (x < pen + (advance + 1) / 2) return i;
+        pen += advance;
+    }
+    return end;
 }
 
 void TypeCharacter(HWND hwnd, char ch) {
@@ -233,6 +238,22 @@ void KeyDown(HWND hwnd, UINT vk) {
 
 }  // namespace
 
+int EditLineLeft(HWND edit, int textWidth) {
+    RECT client;
+    GetClientRect(edit, &client);
+    DWORD style = StyleOf(edit);
+    // A thin border is drawn inside the client area, and the text keeps off it.
+    EditState *e = EditOf(edit);
+    int margin = kMargin + (e && e->thinBorder ? 1 : 0);
+    int left = margin;
+    if (style & ES_RIGHT)
+        left = client.right - margin - textWidth;
+    else if (style & ES_CENTER)
+        left = (client.right - textWidth) / 2;
+    // Text wider than the box starts at the left, whatever the alignment.
+    return std::max(left, margin);
+}
+
 LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_NCCREATE) {
         Window *w = FindWindowRecord(hwnd);
@@ -313,9 +334,16 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case EM_SETREADONLY: {
         DWORD style = StyleOf(hwnd);
         DWORD wanted = wParam ? style | ES_READONLY : style & ~ES_READONLY;
-        if (wanted != style) SetWindowLongPtrA(hwnd, GWL_STYLE, (LONG)wanted);
+        if (wanted != style) {
+            SetWindowLongPtrA(hwnd, GWL_STYLE, (LONG)wanted);
+            // A box that cannot be typed in has the face colour.
+            InvalidateRect(hwnd, nullptr, FALSE);
+        }
         return 1;
     }
+    case WM_PAINT:
+        PaintEdit(hwnd);
+        return 0;
     case WM_CHAR:
         TypeCharacter(hwnd, (char)wParam);
         return 0;
@@ -325,7 +353,7 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: {
         bool extend = (wParam & MK_SHIFT) != 0;
-        int index = IndexAt(hwnd, e, GET_X_LPARAM(lParam));
+        int index = IndexAt(hwnd, e, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         MoveCaret(&e, index, extend);
         e.selecting = true;
         SetCapture(hwnd);
@@ -335,7 +363,7 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_MOUSEMOVE:
         if (e.selecting && GetCapture() == hwnd) {
-            MoveCaret(&e, IndexAt(hwnd, e, GET_X_LPARAM(lParam)), true);
+            MoveCaret(&e, IndexAt(hwnd, e, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)), true);
             InvalidateRect(hwnd, nullptr, FALSE);
         }
         return 0;

@@ -116,6 +116,14 @@ void ClampToScreen(int *x, int *y) {
     *y = std::clamp(*y, 0, std::max(0, s.screenHeight - 1));
 }
 
+// The active window takes the keyboard back from a window the display
+// handed it to (the disabled owner of a modal dialog).
+void HandKeyboardToActive() {
+    State &s = S();
+    if (s.active && IsVisibleChain(s.active) && IsEnabledChain(s.active))
+        s.backend->FocusNativeWindow((uintptr_t)s.active);
+}
+
 class LayerSink final : public InputSink {
 public:
     void PointerMoved(int x, int y) override { InjectMouseMove(x, y); }
@@ -130,8 +138,40 @@ public:
         if (FindWindowRecord((HWND)nativeWindow)) MarkDirty((HWND)nativeWindow, area);
     }
     void CloseRequested(uintptr_t nativeWindow) override {
-        if (FindWindowRecord((HWND)nativeWindow))
-            PostMessageA((HWND)nativeWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+        HWND hwnd = (HWND)nativeWindow;
+        if (!FindWindowRecord(hwnd)) return;
+        // The close box of a window that a modal dialog has disabled does
+        // nothing, as a click on it would: closing it under the dialog
+        // would end it while its dialog still runs.
+        if (!IsEnabledChain(hwnd)) {
+            HandKeyboardToActive();
+            return;
+        }
+        PostMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+    void NativeWindowMoved(uintptr_t nativeWindow, int x, int y) override {
+        Window *w = FindWindowRecord((HWND)nativeWindow);
+        if (!w || w->desktop || w->parent || w->foreignParent) return;
+        POINT origin = ClientOrigin(w);
+        if (origin.x == x && origin.y == y) return;
+        int dx = x - origin.x, dy = y - origin.y;
+        w->rect.left += dx;
+        w->rect.right += dx;
+        w->rect.top += dy;
+        w->rect.bottom += dy;
+        SendMessageA((HWND)nativeWindow, WM_MOVE, 0, MAKELPARAM(x, y));
+    }
+    void NativeWindowFocused(uintptr_t nativeWindow) override {
+        HWND hwnd = (HWND)nativeWindow;
+        Window *w = FindWindowRecord(hwnd);
+        if (!w || w->desktop || w->parent || w->foreignParent || !(w->style & WS_VISIBLE)) return;
+        // A window manager gave the keyboard to the owner of a modal
+        // dialog: the dialog keeps it.
+        if (!IsEnabledChain(hwnd)) {
+            HandKeyboardToActive();
+            return;
+        }
+        if (S().active != hwnd) ActivateWindow(hwnd);
     }
     void NativeWindowGone(uintptr_t nativeWindow) override {
         State &s = S();

@@ -2,6 +2,7 @@
 // background erase, and handing finished pixels to the display.
 #include <cstring>
 
+#include "controls.h"
 #include "gdi_internal.h"
 #include "layer_internal.h"
 
@@ -106,6 +107,7 @@ void FlushPresent() {
     auto dirty = std::move(s.dirtyRects);
     s.dirtyRects.clear();
     for (auto &entry : dirty) {
+        RevealChange((HWND)entry.first, entry.second);
         Window *w = FindWindowRecord((HWND)entry.first);
         if (!w || w->desktop || w->pixels.empty()) continue;
         s.backend->Present(entry.first, w->pixels.data(), w->surfaceWidth, w->surfaceHeight, entry.second);
@@ -197,7 +199,9 @@ BOOL WINAPI EndPaint(HWND hWnd, const PAINTSTRUCT *lpPaint) {
     (void)hWnd;
     if (lpPaint) {
         DeviceContext *dc = DcFromHandle(lpPaint->hdc);
-        if (dc && dc->paint) {
+        // The sunken edges of the windows over this one are part of what it shows.
+        if (dc && (dc->paint || dc->own) && dc->window) DrawEdgesOver(dc->window, lpPaint->hdc);
+        if ((dc = DcFromHandle(lpPaint->hdc)) && dc->paint) {
             GdiRemove(lpPaint->hdc);
         } else if (dc && dc->own) {
             SetDCClip(lpPaint->hdc, nullptr);

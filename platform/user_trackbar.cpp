@@ -413,6 +413,12 @@ LRESULT CALLBACK TrackbarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         t.focused = msg == WM_SETFOCUS;
         InvalidateRect(hwnd, nullptr, FALSE);
         return 0;
+    case WM_PAINT:
+        PaintTrackbar(hwnd);
+        return 0;
+    case WM_ENABLE:
+        InvalidateRect(hwnd, nullptr, FALSE);
+        return 0;
     case WM_SETFONT:
         c->font = (HFONT)wParam;
         return 0;

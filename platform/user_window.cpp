@@ -77,6 +77,17 @@ POINT ClientOrigin(const Window *w) {
     return p;
 }
 
+void SyncNativeGeometry(HWND hwnd) {
+    Window *w = FindWindowRecord(hwnd);
+    if (!w || w->desktop) return;
+    // The native window shows the client surface, so it sits where the
+    // client area is: inside whatever non-client part the window has.
+    RECT area = {w->rect.left + w->client.left, w->rect.top + w->client.top, 0, 0};
+    area.right = area.left + w->surfaceWidth;
+    area.bottom = area.top + w->surfaceHeight;
+    S().backend->PlaceNativeWindow((uintptr_t)hwnd, area);
+}
+
 LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     Window *w = FindWindowRecord(hwnd);
     if (!w || !w->proc) return 0;
@@ -180,6 +191,7 @@ void ActivateWindow(HWND top) {
         SendMessageA(previous, WM_ACTIVATE, WA_INACTIVE, (LPARAM)top);
     }
     s.active = top;
+    s.backend->FocusNativeWindow((uintptr_t)top);
     if (!previous) SendActivateApp(TRUE);
     if (!FindWindowRecord(top) || s.active != top) return;
     SendMessageA(top, WM_NCACTIVATE, TRUE, (LPARAM)previous);
@@ -362,8 +374,9 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     if (!(style & WS_CHILD)) style |= WS_CLIPSIBLINGS;
     if (overlapped) style |= WS_CAPTION;
 
-    NativeWindowSpec request;
+    NativeWindowRequest request;
     request.parent = parent ? (uintptr_t)parent : foreignParent;
+    request.owner = (uintptr_t)owner;
     request.rect = {X, Y, X + width, Y + height};
     request.style = style;
     request.exStyle = dwExStyle;
@@ -444,6 +457,9 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         return nullptr;
     }
     if (!(w = FindWindowRecord(hwnd))) return nullptr;
+    // Only now is the client area known, and a control may have sized
+    // itself while it was created (a picture to its bitmap).
+    SyncNativeGeometry(hwnd);
     int cw = w->client.right - w->client.left, ch = w->client.bottom - w->client.top;
     POINT clientPos = {w->rect.left + w->client.left, w->rect.top + w->client.top};
     SendMessageA(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(cw, ch));

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Takes the README's pictures of the native saver on a private Xvfb screen:
-# the full-screen run in its bomb phase and in its slideshow, and a preview
-# inside a small stand-in settings window.
+# the full-screen run in its bomb phase and in its slideshow, a preview
+# inside a small stand-in settings window, and the configuration dialog.
 #
 #   tools/screenshots.sh [OUTPUT-DIR]      (default: docs/)
 #
@@ -39,4 +39,24 @@ png "$PANEL" "$OUT/native-preview.png"
 xprobe destroy "$PANEL"
 bg_wait preview || die "the preview did not end with its window"
 
-log "wrote $OUT/native-bombs.png, $OUT/native-slideshow.png and $OUT/native-preview.png"
+# The configuration dialog, with the settings it starts from when none are stored.
+rm -f "$VANTREL_REGISTRY"
+saver_start config /c
+_dialog_up() { xdotool search --onlyvisible --name '^Dialog$' >/dev/null 2>&1; }
+wait_until 60 _dialog_up || die "no configuration dialog"
+dialog=$(xdotool search --onlyvisible --name '^Dialog$' | head -n1)
+# Its controls paint after the dialog itself: taken once the picture is in
+# and two looks in a row see the same pixels.
+_dialog_drawn() {
+  mv -f "$NATIVE_TMP/dialog.ppm" "$NATIVE_TMP/dialog.before.ppm" 2>/dev/null
+  xprobe shot "$dialog" "$NATIVE_TMP/dialog.ppm" &&
+    (($(convert "$NATIVE_TMP/dialog.ppm" -unique-colors -depth 8 txt:- | grep -c '^[0-9]') > 16)) &&
+    cmp -s "$NATIVE_TMP/dialog.ppm" "$NATIVE_TMP/dialog.before.ppm"
+}
+wait_until 60 _dialog_drawn || die "the dialog did not draw its controls"
+convert "$NATIVE_TMP/dialog.ppm" "$OUT/native-config-dialog.png"
+pointer_to 790 590
+xdotool key Escape
+bg_wait config || die "the dialog did not close on Escape"
+
+log "wrote $OUT/native-bombs.png, $OUT/native-slideshow.png, $OUT/native-preview.png and $OUT/native-config-dialog.png"

@@ -26,7 +26,7 @@ public:
 
     uintptr_t DesktopWindow() override { return kDesktop; }
 
-    uintptr_t CreateNativeWindow(const NativeWindowSpec &) override {
+    uintptr_t CreateNativeWindow(const NativeWindowRequest &) override {
         // Handles are never reused within one desktop, so a stale handle
         // kept by a caller stays invalid instead of naming a newer window.
         uintptr_t handle = next_;

@@ -81,6 +81,11 @@ void UseResources(std::vector<uint8_t> resFile);
 bool ScreenSaverRunning();
 // Pixels of a window's client area as 0x00RRGGBB, row by row from the top.
 std::vector<uint32_t> WindowPixels(HWND window, int *width = nullptr, int *height = nullptr);
+// What a screen shows of a window's client area: its own pixels with those
+// of its visible children (and theirs) over them, the bottom of the
+// z-order first, each clipped to its parent. The sunken edges a parent
+// draws round its children show between them.
+std::vector<uint32_t> ComposedPixels(HWND window, int *width = nullptr, int *height = nullptr);
 // GDI objects alive now (stock objects excluded). DCs from GetDC and
 // BeginPaint count until released; a CS_OWNDC window's own DC does not.
 int LiveGdiObjects();
@@ -122,7 +127,11 @@ std::string BuildCommandLine(const std::vector<std::string> &arguments);
 // the text WinMain receives.
 const char *CommandLineTail(const char *commandLine);
 
-// MessageBoxA calls, oldest first (the headless desktop answers IDOK).
+// MessageBoxA calls, oldest first. The headless desktop answers IDOK at once,
+// unless message boxes are made interactive: then each is a modal dialog
+// (ActiveDialog() while it runs) that a test answers with ClickControl,
+// InjectKey and the like. ResetHeadless goes back to answering at once.
+void SetMessageBoxesInteractive(bool interactive);
 struct MessageBoxRecord {
     std::string text;
     std::string caption;

@@ -86,7 +86,11 @@ struct NativeWindow {
     bool topLevel = false;
     bool takesInput = false;  // the full-screen window: keyboard and pointer are ours once it shows
     bool lowered = false;     // a window on the root itself stays below everything
+    bool managed = false;     // a top-level window a window manager may frame, place and focus
+    bool fixedSize = false;   // tells a window manager it cannot be resized
+    bool mapped = false;
     uintptr_t foreignParent = 0;
+    RECT area = {0, 0, 0, 0};  // where the server has it, in the parent's coordinates
     Image image;
 };
 
@@ -98,12 +102,15 @@ enum AtomIndex {
     kNetWmPid,
     kNetActiveWindow,
     kNetClientList,
+    kNetWmWindowType,
+    kNetWmWindowTypeDialog,
+    kNetWmWindowTypeNormal,
     kWin32Class,
     kAtomCount
 };
 const char *const kAtomNames[kAtomCount] = {
     "WM_PROTOCOLS", "WM_DELETE_WINDOW", "_NET_WM_NAME", "UTF8_STRING", "_NET_WM_PID", "_NET_ACTIVE_WINDOW",
-    "_NET_CLIENT_LIST",
+    "_NET_CLIENT_LIST", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG", "_NET_WM_WINDOW_TYPE_NORMAL",
     // The window class a program of this layer registered, so that another
     // process's FindWindowA finds the window by it.
     "_VANTREL_WIN32_CLASS",
@@ -127,11 +134,14 @@ public:
     }
     uintptr_t DesktopWindow() override { return root_; }
 
-    uintptr_t CreateNativeWindow(const NativeWindowSpec &request) override;
+    uintptr_t CreateNativeWindow(const NativeWindowRequest &request) override;
     void DestroyNativeWindow(uintptr_t window) override;
     void ShowNativeWindow(uintptr_t window, bool visible) override;
     void SetNativeTitle(uintptr_t window, const std::string &title) override;
     void RaiseNativeWindow(uintptr_t window) override;
+    void PlaceNativeWindow(uintptr_t window, const RECT &clientArea) override;
+    void FocusNativeWindow(uintptr_t window) override;
+    bool Interactive() const override { return true; }
     void Present(uintptr_t window, const uint32_t *pixels, int width, int height, const RECT &dirty) override;
     bool WaitForEvents(int timeoutMs, InputSink &sink) override;
     void SetCursorVisible(bool visible) override;
@@ -149,6 +159,9 @@ private:
         return it == windows_.end() ? nullptr : &it->second;
     }
     void SetTitleProperties(Window window, const std::string &title);
+    void SetManagerHints(Window window, const NativeWindowRequest &request, const NativeWindow &record);
+    void SetSizeHints(Window window, const NativeWindow &record);
+    void ReportPlace(Window window, InputSink &sink);
     bool MakeImage(Image *image, int width, int height);
     void FreeImage(Image *image);
     bool Handle(XEvent &event, InputSink &sink);
@@ -177,6 +190,9 @@ private:
     bool pointerKnown_ = false;
     int pointerX_ = 0;
     int pointerY_ = 0;
+    // A dialog the layer activated before the server had it on the screen:
+    // it takes the keyboard once it is.
+    Window focusWanted_ = 0;
     // A full-screen window still waiting for the keyboard and pointer.
     Window inputWanted_ = 0;
     long long inputDeadline_ = 0;
@@ -268,7 +284,7 @@ X11Backend::~X11Backend() {
     XSetErrorHandler(previousHandler_);
 }
 
-uintptr_t X11Backend::CreateNativeWindow(const NativeWindowSpec &request) {
+uintptr_t X11Backend::CreateNativeWindow(const NativeWindowRequest &request) {
     Window parent = root_;
     uintptr_t foreign = 0;
     if (request.parent && request.parent != root_) {
@@ -299,6 +315,11 @@ uintptr_t X11Backend::CreateNativeWindow(const NativeWindowSpec &request) {
         attributes.override_redirect = True;
         mask |= CWOverrideRedirect;
     }
+    record.managed = topLevel && !record.takesInput && !record.lowered;
+    record.fixedSize = record.managed && !(request.style & WS_THICKFRAME);
+    // A window manager's focus changes are followed; a click on a window it
+    // framed may focus that window rather than the layer's choice.
+    if (record.managed) attributes.event_mask |= FocusChangeMask;
     if (cursorHidden_) {
         attributes.cursor = blank_;
         mask |= CWCursor;
@@ -309,6 +330,11 @@ uintptr_t X11Backend::CreateNativeWindow(const NativeWindowSpec &request) {
     Window window = XCreateWindow(display_, parent, r.left, r.top, width, height, 0, depth_, InputOutput, visual_,
                                   mask, &attributes);
     if (!window) return 0;
+    record.area = {r.left, r.top, r.left + (LONG)width, r.top + (LONG)height};
+    // The layer keeps siblings newest at the bottom (creation order is tab
+    // order and z-order in a dialog); the server puts a new window on top.
+    // A group box made after the controls inside it must stay under them.
+    if (!topLevel && !foreign) XLowerWindow(display_, window);
     if (foreign) {
         XSync(display_, False);
         if (protocolErrors != errorsBefore) {
@@ -334,7 +360,10 @@ uintptr_t X11Backend::CreateNativeWindow(const NativeWindowSpec &request) {
         long pid = (long)getpid();
         XChangeProperty(display_, window, atoms_[kNetWmPid], XA_CARDINAL, 32, PropModeReplace,
                         (const unsigned char *)&pid, 1);
-        if (!(mask & CWOverrideRedirect)) XSetWMProtocols(display_, window, &atoms_[kWmDeleteWindow], 1);
+        if (record.managed) {
+            XSetWMProtocols(display_, window, &atoms_[kWmDeleteWindow], 1);
+            SetManagerHints(window, request, record);
+        }
     }
     windows_[window] = record;
     return window;
@@ -348,12 +377,98 @@ void X11Backend::SetTitleProperties(Window window, const std::string &title) {
                     (const unsigned char *)utf8.data(), (int)utf8.size());
 }
 
+void X11Backend::SetManagerHints(Window window, const NativeWindowRequest &request, const NativeWindow &record) {
+    // A dialog over its owner: the window manager keeps it above the owner
+    // and may place it there.
+    Window owner = 0;
+    if (request.owner && Find(request.owner)) owner = (Window)request.owner;
+    if (owner) XSetTransientForHint(display_, window, owner);
+    bool dialog = owner || (request.exStyle & WS_EX_DLGMODALFRAME) || request.className == "#32770";
+    Atom type = atoms_[dialog ? kNetWmWindowTypeDialog : kNetWmWindowTypeNormal];
+    XChangeProperty(display_, window, atoms_[kNetWmWindowType], XA_ATOM, 32, PropModeReplace,
+                    (const unsigned char *)&type, 1);
+    // The keyboard is given by the window manager or taken by us; there is
+    // no WM_TAKE_FOCUS to answer.
+    if (XWMHints *hints = XAllocWMHints()) {
+        hints->flags = InputHint | StateHint;
+        hints->input = True;
+        hints->initial_state = NormalState;
+        XSetWMHints(display_, window, hints);
+        XFree(hints);
+    }
+    SetSizeHints(window, record);
+}
+
+void X11Backend::SetSizeHints(Window window, const NativeWindow &record) {
+    XSizeHints *hints = XAllocSizeHints();
+    if (!hints) return;
+    const RECT &a = record.area;
+    hints->flags = PPosition | PSize;
+    hints->x = a.left;
+    hints->y = a.top;
+    hints->width = a.right - a.left;
+    hints->height = a.bottom - a.top;
+    if (record.fixedSize) {
+        hints->flags |= PMinSize | PMaxSize;
+        hints->min_width = hints->max_width = hints->width;
+        hints->min_height = hints->max_height = hints->height;
+    }
+    XSetWMNormalHints(display_, window, hints);
+    XFree(hints);
+}
+
+void X11Backend::PlaceNativeWindow(uintptr_t window, const RECT &clientArea) {
+    NativeWindow *w = Find(window);
+    if (!w) return;
+    RECT area = clientArea;
+    area.right = std::max(area.right, area.left + 1);
+    area.bottom = std::max(area.bottom, area.top + 1);
+    if (std::memcmp(&area, &w->area, sizeof area) == 0) return;
+    bool resized = area.right - area.left != w->area.right - w->area.left ||
+                   area.bottom - area.top != w->area.bottom - w->area.top;
+    w->area = area;
+    // Limits first: a window manager refuses a size outside the old ones.
+    if (w->managed && resized) SetSizeHints((Window)window, *w);
+    XMoveResizeWindow(display_, (Window)window, area.left, area.top, (unsigned)(area.right - area.left),
+                      (unsigned)(area.bottom - area.top));
+    XFlush(display_);
+}
+
+void X11Backend::FocusNativeWindow(uintptr_t window) {
+    NativeWindow *w = Find(window);
+    // The full-screen window takes the keyboard by a grab, and a window
+    // inside another program's never takes it from that program.
+    if (!w || !w->managed) return;
+    focusWanted_ = (Window)window;
+    // The server refuses the focus for a window not yet on the screen; it
+    // is given when the window is mapped.
+    if (!w->mapped) return;
+    XSetInputFocus(display_, (Window)window, RevertToParent, CurrentTime);
+    XFlush(display_);
+    focusWanted_ = 0;
+}
+
+void X11Backend::ReportPlace(Window window, InputSink &sink) {
+    // The client window's parent is a window manager's frame, if there is
+    // one: only the root knows where it is on the screen.
+    int x = 0, y = 0;
+    Window child;
+    if (!XTranslateCoordinates(display_, window, root_, 0, 0, &x, &y, &child)) return;
+    if (NativeWindow *w = Find(window)) {
+        // Where it is now is where the layer will ask for it to be: not a
+        // move to make.
+        w->area = {x, y, x + (w->area.right - w->area.left), y + (w->area.bottom - w->area.top)};
+    }
+    sink.NativeWindowMoved(window, x, y);
+}
+
 void X11Backend::DestroyNativeWindow(uintptr_t window) {
     NativeWindow *w = Find(window);
     if (!w) return;
     FreeImage(&w->image);
     windows_.erase(window);
     if (inputWanted_ == window) inputWanted_ = 0;
+    if (focusWanted_ == window) focusWanted_ = 0;
     // A window already gone with its foreign parent answers with an error,
     // which is counted and forgotten.
     XDestroyWindow(display_, (Window)window);
@@ -468,6 +583,10 @@ void X11Backend::Present(uintptr_t window, const uint32_t *pixels, int width, in
     NativeWindow *w = Find(window);
     RECT area;
     if (!w || !pixels || !x11::ClipToSurface(dirty, width, height, &area)) return;
+    // A window the layer resized without saying so (a control that sized
+    // itself) shows its whole new surface.
+    if (width != w->area.right - w->area.left || height != w->area.bottom - w->area.top)
+        PlaceNativeWindow(window, RECT{w->area.left, w->area.top, w->area.left + width, w->area.top + height});
     Image &image = w->image;
     if (!image.image || image.width != width || image.height != height) {
         FreeImage(&image);
@@ -576,9 +695,34 @@ bool X11Backend::Handle(XEvent &event, InputSink &sink) {
     }
     case MapNotify:
         if (NativeWindow *w = Find(event.xmap.window)) {
+            w->mapped = true;
             if (w->takesInput) TakeInput(event.xmap.window);
+            if (w->managed) {
+                if (focusWanted_ == event.xmap.window) FocusNativeWindow(event.xmap.window);
+                ReportPlace(event.xmap.window, sink);
+                return true;
+            }
         }
         return false;
+    case UnmapNotify:
+        if (NativeWindow *w = Find(event.xunmap.window)) w->mapped = false;
+        return false;
+    case ConfigureNotify:
+    case ReparentNotify: {
+        Window window = event.type == ConfigureNotify ? event.xconfigure.window : event.xreparent.window;
+        NativeWindow *w = Find(window);
+        if (!w || !w->managed) return false;
+        ReportPlace(window, sink);
+        return true;
+    }
+    case FocusIn: {
+        const XFocusChangeEvent &e = event.xfocus;
+        if (!x11::FocusChosenForWindow(e.mode, e.detail)) return false;
+        NativeWindow *w = Find(e.window);
+        if (!w || !w->managed) return false;
+        sink.NativeWindowFocused(e.window);
+        return true;
+    }
     case DestroyNotify: {
         uintptr_t gone = event.xdestroywindow.window;
         if (NativeWindow *w = Find(gone)) {

@@ -1,5 +1,6 @@
 #include "x11_translate.h"
 
+#include <X11/X.h>
 #include <X11/XF86keysym.h>
 #include <X11/keysym.h>
 
@@ -234,6 +235,12 @@ PointerButton TranslateButton(unsigned int button) {
     case 7: return {PointerAction::HorizontalWheel, WHEEL_DELTA};
     }
     return {PointerAction::Ignored, 0};
+}
+
+bool FocusChosenForWindow(int mode, int detail) {
+    if (mode != NotifyNormal && mode != NotifyWhileGrabbed) return false;
+    return detail == NotifyAncestor || detail == NotifyVirtual || detail == NotifyNonlinear ||
+           detail == NotifyNonlinearVirtual;
 }
 
 bool ClipToSurface(const RECT &dirty, int width, int height, RECT *clipped) {

@@ -1,7 +1,8 @@
 // What the X11 backend translates without talking to a server: key symbols
-// into virtual keys, pointer buttons into buttons and wheel turns, the part
-// of a surface a presentation covers, and 0x00RRGGBB pixels into the layout
-// of the server's images. Kept apart so that tests need no display.
+// into virtual keys, pointer buttons into buttons and wheel turns, focus
+// reports into activations, the part of a surface a presentation covers,
+// and 0x00RRGGBB pixels into the layout of the server's images. Kept apart
+// so that tests need no display.
 #ifndef VANTREL_PLATFORM_X11_TRANSLATE_H
 #define VANTREL_PLATFORM_X11_TRANSLATE_H
 
@@ -26,6 +27,12 @@ struct PointerButton {
     int wheelDelta;  // for the wheels: +-WHEEL_DELTA, positive away from the user or to the right
 };
 PointerButton TranslateButton(unsigned int button);
+
+// Whether a FocusIn event of `mode` and `detail` means the window (or one
+// inside it) now has the keyboard by someone's choice: not a grab coming or
+// going, not focus moving up from inside it, and not the pointer's window
+// while the focus follows the pointer.
+bool FocusChosenForWindow(int mode, int detail);
 
 // `dirty` cut down to a surface of width x height; false (and an empty
 // rectangle) when nothing of it is on the surface.

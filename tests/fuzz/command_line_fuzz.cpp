@@ -1,6 +1,6 @@
 // The saver's entry fed arbitrary command lines: the switch scan, the window
 // number, and whichever mode that selects, on a headless desktop where any
-// window the run makes is closed as soon as its loop goes idle.
+// window or dialog the run makes is closed as soon as its loop goes idle.
 #include <layer_hooks.h>
 #include <windows.h>
 
@@ -16,7 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     layer::ResetHeadless(64, 48);
     layer::SetTickCount(1000);
     layer::SetIdleHook([] {
-        if (HostState.window && IsWindow(HostState.window))
+        if (HWND dialog = layer::ActiveDialog())
+            EndDialog(dialog, 0);
+        else if (HostState.window && IsWindow(HostState.window))
             DestroyWindow(HostState.window);
         else
             PostQuitMessage(0);
@@ -32,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     LPCSTR tail = SaverCommandTail(fullLine.c_str());
     int result = SaverMain(GetModuleHandleA(nullptr), nullptr, tail, SW_SHOWNORMAL);
     if (result != 0 && result != -1)
-        __builtin_trap();  // every mode answers 0 or -1 while there is no dialog
+        __builtin_trap();  // every mode answers 0 or -1; a dialog cancelled answers 0
     ParseDecimal(fullLine.c_str());
     layer::SetIdleHook(nullptr);
     return 0;

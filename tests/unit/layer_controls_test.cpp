@@ -217,8 +217,8 @@ TEST_F(LayerControlsTest, EditStylesLimitWhatTypingDoes) {
 }
 
 TEST_F(LayerControlsTest, AClickPutsTheCaretByTheCharacter) {
-    // Text is measured at the system font's 8-pixel average width, one
-    // pixel in from the left.
+    // Text is measured with the system font, which the box draws with (about
+    // 8 pixels a character here), one pixel in from the left.
     HWND edit = Control("Edit", 0, "abcdef", 1, 10, 10, 200, 24);
     SendMessageA(edit, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1 + 3 * 8 + 2, 5));
     SendMessageA(edit, WM_LBUTTONUP, 0, MAKELPARAM(1 + 3 * 8 + 2, 5));

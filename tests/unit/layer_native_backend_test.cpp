@@ -42,7 +42,7 @@ public:
         *height = 600;
     }
     uintptr_t DesktopWindow() override { return 0x100; }
-    uintptr_t CreateNativeWindow(const layer::NativeWindowSpec &) override { return next_ += 0x10; }
+    uintptr_t CreateNativeWindow(const layer::NativeWindowRequest &) override { return next_ += 0x10; }
     void DestroyNativeWindow(uintptr_t window) override { log_->destroyed.push_back(window); }
     void ShowNativeWindow(uintptr_t, bool) override {}
     void SetNativeTitle(uintptr_t, const std::string &) override {}

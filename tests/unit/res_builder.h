@@ -183,7 +183,7 @@ public:
                 Text(out, face_);
             }
         }
-        for (const ItemSpec &item : items_) {
+        for (const ItemPlan &item : items_) {
             while (out.size() % 4) out.push_back(padding_);
             if (extended_) {
                 PutDword(out, item.helpId);
@@ -207,7 +207,7 @@ public:
     }
 
 private:
-    struct ItemSpec {
+    struct ItemPlan {
         DWORD style, exStyle, helpId;
         short x, y, cx, cy;
         DWORD id;
@@ -235,7 +235,7 @@ private:
     bool hasMenu_ = false, hasClass_ = false;
     uint16_t points_ = 0;
     std::string face_;
-    std::vector<ItemSpec> items_;
+    std::vector<ItemPlan> items_;
     int count_ = -1;
     uint8_t padding_ = 0;
 };

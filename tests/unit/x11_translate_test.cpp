@@ -1,5 +1,6 @@
-// What the X11 backend makes of keys, pointer buttons, the part of a window
-// to show again, and pixels on their way into the server's image formats.
+// What the X11 backend makes of keys, pointer buttons, focus reports, the
+// part of a window to show again, and pixels on their way into the server's
+// image formats.
 #include <X11/XF86keysym.h>
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
@@ -9,6 +10,9 @@
 #include <vector>
 
 #include "platform/x11/x11_translate.h"
+
+// After GoogleTest: X.h defines None, a name GoogleTest uses.
+#include <X11/X.h>
 
 using namespace layer::x11;
 
@@ -228,4 +232,23 @@ TEST(X11PresentTest, LayoutsThatCannotBeWrittenAreRefused) {
     PixelLayout outside;
     outside.bitsPerPixel = 16;  // masks of 24 bits do not fit
     EXPECT_FALSE(LayoutSupported(outside));
+}
+
+TEST(X11FocusTest, OnlyAFocusGivenToTheWindowActivatesIt) {
+    // A window manager, or our own request, moving the keyboard to the
+    // window from anywhere else.
+    EXPECT_TRUE(FocusChosenForWindow(NotifyNormal, NotifyNonlinear));
+    EXPECT_TRUE(FocusChosenForWindow(NotifyNormal, NotifyAncestor));
+    EXPECT_TRUE(FocusChosenForWindow(NotifyNormal, NotifyNonlinearVirtual));
+    EXPECT_TRUE(FocusChosenForWindow(NotifyWhileGrabbed, NotifyNonlinear));
+    // Without a window manager the pointer decides where keys go; the
+    // window under it hears of it, but nobody chose it.
+    EXPECT_FALSE(FocusChosenForWindow(NotifyNormal, NotifyPointer));
+    EXPECT_FALSE(FocusChosenForWindow(NotifyNormal, NotifyPointerRoot));
+    EXPECT_FALSE(FocusChosenForWindow(NotifyNormal, NotifyDetailNone));
+    // A keyboard grab ending gives back a focus that never moved.
+    EXPECT_FALSE(FocusChosenForWindow(NotifyUngrab, NotifyNonlinear));
+    EXPECT_FALSE(FocusChosenForWindow(NotifyGrab, NotifyNonlinear));
+    // From a window inside it: it had the keyboard all along.
+    EXPECT_FALSE(FocusChosenForWindow(NotifyNormal, NotifyInferior));
 }

@@ -1,0 +1,221 @@
+#!/usr/bin/env bash
+# The configuration dialog of the native program on an X server, used as a
+# person uses it: /c shows it (a screenshot is kept), a slider dragged with
+# the mouse and a number typed into a box reach the registry file through
+# OK, Escape leaves the file as it was, and Alt+A opens the About box over
+# the dialog, which stays open under it. No window manager runs, so the
+# dialog must take the keyboard itself: the pointer is kept off it while
+# keys are typed.
+set -uo pipefail
+# shellcheck source=tests/lib/native_e2e.sh
+source "$(dirname "$0")/../lib/native_e2e.sh"
+native_begin
+
+ARTEFACTS=${VANTREL_ARTEFACTS:-$VANTREL_ROOT/out/test-artefacts}
+mkdir -p "$ARTEFACTS"
+
+# The template's font has base units of 6 by 13 pixels; a control's place in
+# dialog units becomes pixels from the dialog's client origin like this.
+du_x() { echo $((($1 * 6 + 2) / 4)); }
+du_y() { echo $((($1 * 13 + 4) / 8)); }
+
+# The topmost shown window titled TITLE, or nothing.
+titled_window() {
+  local id
+  for id in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
+    [[ $(field "$(xprobe info "$id")" viewable) == 1 ]] && { echo "$id"; return 0; }
+  done
+  return 1
+}
+dialog_window() { titled_window Dialog; }
+about_window() { titled_window 'About Vantrel Screen Saver'; }
+about_shown() { [[ -n $(about_window) ]]; }
+about_gone() { [[ -z $(about_window) ]]; }
+
+DIALOG= DIALOG_X= DIALOG_Y=
+# Starts /c as ID and waits for its dialog; its window and client origin on
+# the screen are left in DIALOG, DIALOG_X and DIALOG_Y. The pointer is then
+# parked in a corner away from it.
+open_dialog() {
+  local id=$1
+  DIALOG=
+  saver_start "$id" /c
+  _dialog_or_end() { [[ -n $(dialog_window) ]] || bg_done "$id"; }
+  wait_until "$NATIVE_APPEAR_TIMEOUT" _dialog_or_end && bg_running "$id" || return 1
+  DIALOG=$(dialog_window)
+  local info
+  info=$(xprobe info "$DIALOG") || return 1
+  DIALOG_X=$(field "$info" x)
+  DIALOG_Y=$(field "$info" y)
+  park_pointer
+}
+park_pointer() { pointer_to 1020 760; }
+
+# press KEY ID WANT NAME: presses KEY and expects the run to end with WANT.
+press_and_expect() {
+  local key=$1 id=$2 want=$3 name=$4
+  xdotool key "$key"
+  if bg_wait "$id" "$NATIVE_EXIT_TIMEOUT" && [[ $(bg_rc "$id") == "$want" ]]; then
+    pass "$name"
+  else
+    fail "$name" "$(describe "$id")"
+    bg_kill "$id"
+  fi
+}
+
+# The stored value line of one setting, or "absent".
+stored() {
+  local line
+  line=$(grep -s "^\"$1\"=" "$VANTREL_REGISTRY")
+  echo "${line:-absent}"
+}
+expect_stored() {
+  local name=$1 setting=$2 want=$3 got
+  got=$(stored "$setting")
+  if [[ $got == "\"$setting\"=$want" ]]; then pass "$name"; else fail "$name" "want $want, got $got"; fi
+}
+
+# --- /c shows the dialog with its controls; OK ends it with 1 ---------------------
+rm -f "$VANTREL_REGISTRY"
+if open_dialog shown; then
+  pass "/c shows the configuration dialog"
+  shot=$NATIVE_TMP/dialog.ppm
+  # A dialog drawn for the first time may still be painting its controls.
+  _drawn() {
+    xprobe shot "$DIALOG" "$shot" 2>/dev/null &&
+      (($(convert "$shot" -unique-colors -depth 8 txt:- 2>/dev/null | grep -c '^[0-9]') > 16))
+  }
+  if wait_until "$NATIVE_APPEAR_TIMEOUT" _drawn; then
+    convert "$shot" "$ARTEFACTS/native-config-dialog.png" 2>/dev/null
+    pass "the dialog shows its picture and controls (screenshot in $ARTEFACTS)"
+  else
+    [[ -f $shot ]] && convert "$shot" "$ARTEFACTS/native-config-dialog.png" 2>/dev/null
+    fail "the dialog shows its picture and controls" "few colours in its window"
+  fi
+  info=$(xprobe info "$DIALOG")
+  if [[ $(field "$info" w) == "$(du_x 291)" && $(field "$info" h) == "$(du_y 219)" ]]; then
+    pass "the dialog's window is its client area, laid out in the font's base units"
+  else
+    fail "the dialog's window is its client area" "$info"
+  fi
+  props=$(xprop -id "$DIALOG" WM_CLASS _NET_WM_WINDOW_TYPE WM_PROTOCOLS WM_NORMAL_HINTS 2>/dev/null)
+  if grep -q '"vantrel-saver", "VantrelSaver"' <<<"$props" &&
+    grep -q '_NET_WM_WINDOW_TYPE_DIALOG' <<<"$props" && grep -q 'WM_DELETE_WINDOW' <<<"$props" &&
+    grep -q 'program specified minimum size' <<<"$props" && grep -q 'program specified maximum size' <<<"$props"; then
+    pass "a window manager is told it is a fixed-size dialog that closes by request"
+  else
+    fail "a window manager is told it is a fixed-size dialog that closes by request" "$props"
+  fi
+  press_and_expect Return shown 1 "Enter ends the dialog with 1"
+  expect_stored "Enter stores the defaults it showed" BombCount dword:00000032
+else
+  fail "/c shows the configuration dialog" "$(describe shown)"
+fi
+
+# --- a slider dragged with the mouse -------------------------------------------------
+# The top slider (BombCount, 1..200) at 68,66 105x18 has a sunken edge of 2
+# pixels; at position 1 its thumb (11 wide, 23 high) starts 8 pixels into
+# the client area, 2 down.
+set_settings BombCount=1
+if open_dialog drag; then
+  sx=$((DIALOG_X + $(du_x 68) + 2)) sy=$((DIALOG_Y + $(du_y 66) + 2))
+  thumb_x=$((sx + 8 + 5)) thumb_y=$((sy + 2 + 11))
+  pointer_to "$thumb_x" "$thumb_y" &&
+    xdotool mousedown 1 &&
+    pointer_to $((thumb_x + 40)) "$thumb_y" &&
+    pointer_to $((thumb_x + 120)) $((thumb_y + 5)) &&
+    pointer_to $((sx + 400)) "$thumb_y" &&
+    xdotool mouseup 1
+  park_pointer
+  press_and_expect Return drag 1 "OK after the drag ends the dialog with 1"
+  expect_stored "the slider dragged to its right end stores 200 through its box" BombCount dword:000000c8
+else
+  fail "/c shows the dialog for a drag" "$(describe drag)"
+fi
+
+# --- a number typed into a box -------------------------------------------------------
+# Box 1053 at 43,68 20x15 shows BombCount. Enter in it presses OK.
+set_settings BombCount=1
+if open_dialog typed; then
+  pointer_to $((DIALOG_X + $(du_x 43) + $(du_x 20) / 2)) $((DIALOG_Y + $(du_y 68) + $(du_y 15) / 2)) &&
+    xdotool click 1
+  park_pointer
+  xdotool key End BackSpace BackSpace BackSpace BackSpace
+  xdotool type --delay 50 250
+  press_and_expect Return typed 1 "Enter in the number box ends the dialog with 1"
+  expect_stored "250 typed into the box is stored as the highest count, 200" BombCount dword:000000c8
+else
+  fail "/c shows the dialog for typing" "$(describe typed)"
+fi
+
+# --- Escape stores nothing -----------------------------------------------------------
+set_settings BombCount=7 BombSpeed=9
+cp "$VANTREL_REGISTRY" "$NATIVE_TMP/before.reg"
+if open_dialog escape; then
+  # Something changed first, so there would be something to store.
+  xdotool key Tab Right Right
+  press_and_expect Escape escape 0 "Escape ends the dialog with 0"
+  if cmp -s "$NATIVE_TMP/before.reg" "$VANTREL_REGISTRY"; then
+    pass "Escape leaves the registry file as it was, byte for byte"
+  else
+    fail "Escape leaves the registry file as it was" "$(diff "$NATIVE_TMP/before.reg" "$VANTREL_REGISTRY")"
+  fi
+else
+  fail "/c shows the dialog before Escape" "$(describe escape)"
+fi
+
+rm -f "$VANTREL_REGISTRY"
+if open_dialog escape_none; then
+  press_and_expect Escape escape_none 0 "Escape with no settings stored ends with 0"
+  if [[ -e $VANTREL_REGISTRY ]]; then
+    fail "Escape makes no registry file" "$(cat "$VANTREL_REGISTRY")"
+  else
+    pass "Escape makes no registry file"
+  fi
+else
+  fail "/c shows the dialog with no settings" "$(describe escape_none)"
+fi
+
+# --- the About box over the dialog ---------------------------------------------------
+rm -f "$VANTREL_REGISTRY"
+if open_dialog about; then
+  xdotool key alt+a
+  if wait_until "$NATIVE_APPEAR_TIMEOUT" about_shown; then
+    pass "Alt+A opens the About box"
+    about=$(about_window)
+    transient=$(xprop -id "$about" WM_TRANSIENT_FOR 2>/dev/null)
+    if [[ $transient == *"window id # $(printf '0x%x' "$DIALOG")"* ]]; then
+      pass "the About box is marked as standing over the dialog"
+    else
+      fail "the About box is marked as standing over the dialog" "$transient (dialog $DIALOG)"
+    fi
+    # The dialog is disabled under the About box: a click on its Cancel
+    # button does nothing.
+    pointer_to $((DIALOG_X + $(du_x 100) + 20)) $((DIALOG_Y + $(du_y 183) + 10)) && xdotool click 1
+    park_pointer
+    if stays_true "$NATIVE_QUIET_SPAN" about_shown && bg_running about; then
+      pass "a click on the dialog under the About box does nothing"
+    else
+      fail "a click on the dialog under the About box does nothing" "$(describe about)"
+    fi
+    xdotool key Return
+    if wait_until "$NATIVE_EXIT_TIMEOUT" about_gone && bg_running about && [[ -n $(dialog_window) ]]; then
+      pass "Enter closes the About box and the dialog stays"
+    else
+      fail "Enter closes the About box and the dialog stays" "$(describe about)"
+    fi
+    press_and_expect Escape about 0 "Escape then ends the dialog with 0"
+  else
+    fail "Alt+A opens the About box" "$(describe about)"
+    bg_kill about
+  fi
+else
+  fail "/c shows the dialog before Alt+A" "$(describe about)"
+fi
+if [[ -e $VANTREL_REGISTRY ]]; then
+  fail "the About box and Escape store nothing" "$(cat "$VANTREL_REGISTRY")"
+else
+  pass "the About box and Escape store nothing"
+fi
+
+report_summary
