@@ -82,6 +82,10 @@ DialogState *DialogOf(HWND hwnd);
 // Called when the layer starts: the classes every Windows process has.
 void RegisterSystemClasses();
 
+// WM_SETFONT as the text-drawing controls answer it: keep the font, and
+// repaint when the low word of lParam asks for it.
+LRESULT SetControlFont(HWND hwnd, ControlState *c, WPARAM font, LPARAM redraw);
+
 LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -219,6 +219,12 @@ void BaseUnitsForFont(const std::string &face, int pointSize, int *baseX, int *b
     *baseY = std::max(1, MulDivRound(13, points, 8));
 }
 
+LRESULT SetControlFont(HWND hwnd, ControlState *c, WPARAM font, LPARAM redraw) {
+    c->font = (HFONT)font;
+    if (LOWORD(redraw)) InvalidateRect(hwnd, nullptr, TRUE);
+    return 0;
+}
+
 void RegisterSystemClasses() {
     State &s = S();
     struct SystemClass {
@@ -271,9 +277,7 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (ButtonType(hwnd) == BS_GROUPBOX) return HTTRANSPARENT;
         return HTCLIENT;
     case WM_SETFONT:
-        c->font = (HFONT)wParam;
-        if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
-        return 0;
+        return SetControlFont(hwnd, c, wParam, lParam);
     case WM_GETFONT:
         return (LRESULT)c->font;
     case WM_SETTEXT: {
@@ -388,9 +392,7 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_GETDLGCODE:
         return DLGC_STATIC;
     case WM_SETFONT:
-        c->font = (HFONT)wParam;
-        if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
-        return 0;
+        return SetControlFont(hwnd, c, wParam, lParam);
     case WM_GETFONT:
         return (LRESULT)c->font;
     case WM_SETTEXT: {

@@ -387,9 +387,7 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         NotifyParent(hwnd, EN_KILLFOCUS);
         return 0;
     case WM_SETFONT:
-        c->font = (HFONT)wParam;
-        if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
-        return 0;
+        return SetControlFont(hwnd, c, wParam, lParam);
     case WM_GETFONT:
         return (LRESULT)c->font;
     case WM_ENABLE:

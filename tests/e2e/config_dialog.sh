@@ -29,18 +29,9 @@ open_dialog() {
   pointer_to $((x + w / 2)) $((y + h - 10))
 }
 
-# press KEY ID WANT NAME: presses KEY in the dialog and expects the run to end
+# press_and_expect KEY ID WANT NAME: presses KEY and expects the run to end
 # with status WANT.
-press_and_expect() {
-  local key=$1 id=$2 want=$3 name=$4
-  xdotool key "$key"
-  if bg_wait "$id" "$E2E_EXIT_TIMEOUT" && [[ $(bg_rc "$id") == "$want" ]]; then
-    pass "$name"
-  else
-    fail "$name" "$(describe "$id")"
-    bg_kill "$id"
-  fi
-}
+press_and_expect() { key_ends_run "$1" "$2" "$3" "$4" "$E2E_EXIT_TIMEOUT"; }
 
 # stored NAME: "TYPE VALUE" of one value under the key, or "absent".
 stored() {

@@ -51,17 +51,9 @@ open_dialog() {
 }
 park_pointer() { pointer_to 1020 760; }
 
-# press KEY ID WANT NAME: presses KEY and expects the run to end with WANT.
-press_and_expect() {
-  local key=$1 id=$2 want=$3 name=$4
-  xdotool key "$key"
-  if bg_wait "$id" "$NATIVE_EXIT_TIMEOUT" && [[ $(bg_rc "$id") == "$want" ]]; then
-    pass "$name"
-  else
-    fail "$name" "$(describe "$id")"
-    bg_kill "$id"
-  fi
-}
+# press_and_expect KEY ID WANT NAME: presses KEY and expects the run to end
+# with status WANT.
+press_and_expect() { key_ends_run "$1" "$2" "$3" "$4" "$NATIVE_EXIT_TIMEOUT"; }
 
 # The stored value line of one setting, or "absent".
 stored() {

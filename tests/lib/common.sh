@@ -117,3 +117,17 @@ report_summary() {
   printf '%d passed, %d failed\n' "$REPORT_PASSED" "$REPORT_FAILED"
   ((REPORT_FAILED == 0))
 }
+
+# key_ends_run KEY ID WANT NAME TIMEOUT: presses KEY (xdotool, to the focused
+# window) and expects the run ID to end with status WANT within TIMEOUT
+# seconds; a run still going is killed. Needs the caller's `describe`.
+key_ends_run() {
+  local key=$1 id=$2 want=$3 name=$4 timeout=$5
+  xdotool key "$key"
+  if bg_wait "$id" "$timeout" && [[ $(bg_rc "$id") == "$want" ]]; then
+    pass "$name"
+  else
+    fail "$name" "$(describe "$id")"
+    bg_kill "$id"
+  fi
+}
