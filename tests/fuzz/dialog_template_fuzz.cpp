@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/dialog_template.h"
+#include "platform/user/dialogs/template.h"
 #include "tests/unit/res_builder.h"
 
 namespace {

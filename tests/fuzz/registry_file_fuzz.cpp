@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/registry_file.h"
+#include "platform/registry/reg_file.h"
 
 using vantrel::registry::Document;
 using vantrel::registry::Section;

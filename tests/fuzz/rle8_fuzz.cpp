@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/rle8.h"
+#include "platform/kernel/rle8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/dialog_template.h"
+#include "platform/user/dialogs/template.h"
 #include "res_builder.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "layer_fixture.h"
-#include "platform/layer_internal.h"
+#include "platform/session/layer_internal.h"
 
 namespace {
 

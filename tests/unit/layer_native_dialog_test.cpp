@@ -9,7 +9,7 @@
 
 #include "host/host.h"
 #include "layer_fixture.h"
-#include "platform/layer_internal.h"
+#include "platform/session/layer_internal.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/resource_file.h"
+#include "platform/kernel/resource_file.h"
 #include "tests/unit/res_builder.h"
 
 namespace {

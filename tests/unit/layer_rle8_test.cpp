@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "platform/rle8.h"
+#include "platform/kernel/rle8.h"
 
 namespace {
 

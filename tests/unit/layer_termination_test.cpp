@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "layer_fixture.h"
-#include "platform/termination.h"
+#include "platform/session/termination.h"
 
 class LayerTerminationTest : public LayerTest {
 protected:

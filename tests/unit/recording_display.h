@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/layer_internal.h"
+#include "platform/session/layer_internal.h"
 
 struct DisplayLog {
     std::vector<std::pair<uintptr_t, RECT>> presented;  // window, dirty rectangle

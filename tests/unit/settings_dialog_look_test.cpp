@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host/host.h"
-#include "platform/layer_internal.h"
+#include "platform/session/layer_internal.h"
 #include "settings/settings.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dialog_template.h"
+#include "platform/user/dialogs/template.h"
 #include "resources/resource.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/module_mode.h"
+#include "platform/session/module_mode.h"
 
 using layer::ModuleModeArguments;
 using layer::ParseWindowId;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/x11/x11_translate.h"
+#include "platform/backends/x11/translate.h"
 
 // After GoogleTest: X.h defines None, a name GoogleTest uses.
 #include <X11/X.h>

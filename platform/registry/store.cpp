@@ -1,0 +1,357 @@
+// The registry's contents and the file behind them.
+//
+// Failures are handled so that nothing the user had is ever lost:
+// - A file that is there but cannot be read (a directory in its place, no
+//   permission, an I/O error, absurdly large) leaves the registry empty and
+//   refuses every write from then on with ERROR_ACCESS_DENIED: saving would
+//   replace settings we never saw.
+// - Every successful change rewrites the whole file through a temporary file
+//   in the same folder that is synced and then renamed over the old one, so
+//   the file on disk is always either the old one or the new one.
+// - When that write fails, the change stays in memory (the rest of this run
+//   sees it, and the next save that works writes it out) but the call returns
+//   ERROR_WRITE_FAULT rather than pretend the change was stored. The old
+//   file is left as it was and the temporary file is removed.
+// - Another process (a second saver, its configuration dialog) may have saved
+//   since we read the file. Before writing we look at the file again; when it
+//   changed we read it afresh and apply only the change at hand on top, so
+//   both processes keep what they wrote.
+#include "registry/store.h"
+
+#include <fcntl.h>
+#include <layer_hooks.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "session/layer_internal.h"
+
+namespace vantrel::registry {
+namespace {
+
+// Enough to tell that another process replaced or edited the file: every
+// save makes a new inode, an edit in place moves the times or the size.
+struct Stamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long modifiedSeconds = 0;
+    long modifiedNanoseconds = 0;
+    long long changedSeconds = 0;
+    long changedNanoseconds = 0;
+
+    bool operator==(const Stamp &other) const = default;
+};
+
+Stamp StampOf(const struct stat &info)
+{
+    Stamp stamp;
+    stamp.exists = true;
+    stamp.device = info.st_dev;
+    stamp.inode = info.st_ino;
+    stamp.size = info.st_size;
+    stamp.modifiedSeconds = info.st_mtim.tv_sec;
+    stamp.modifiedNanoseconds = info.st_mtim.tv_nsec;
+    stamp.changedSeconds = info.st_ctim.tv_sec;
+    stamp.changedNanoseconds = info.st_ctim.tv_nsec;
+    return stamp;
+}
+
+struct Change {
+    enum Kind { NewKey, SetData, RemoveValue } kind;
+    std::string path;
+    Value value;  // only the name, for a removal
+};
+
+Tree tree;
+std::string filePath;  // "" while the registry lives in memory only
+bool loaded = true;
+bool readOnly = false;
+Stamp stamp;  // the file as we last read or wrote it
+
+// A settings file is a few hundred bytes; anything this large is not one we
+// should parse and rewrite (and the parents its sections imply could make
+// it hundreds of times larger in memory).
+constexpr size_t kLargestFile = 1u << 20;
+
+enum class ReadResult { Read, Missing, Unreadable };
+
+ReadResult ReadWhole(const std::string &path, std::string &text, Stamp &seen)
+{
+    text.clear();
+    seen = Stamp{};
+    // Non-blocking, so that a FIFO in the file's place cannot hang the saver.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Unreadable;
+    ReadResult result = ReadResult::Unreadable;
+    struct stat info;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<size_t>(info.st_size) <= kLargestFile) {
+        seen = StampOf(info);
+        result = ReadResult::Read;
+        char buffer[65536];
+        for (;;) {
+            ssize_t got = read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0 || text.size() + static_cast<size_t>(got) > kLargestFile) {
+                result = ReadResult::Unreadable;
+                break;
+            }
+            if (got == 0)
+                break;
+            text.append(buffer, static_cast<size_t>(got));
+        }
+    }
+    close(fd);
+    if (result != ReadResult::Read)
+        text.clear();
+    return result;
+}
+
+Stamp CurrentStamp()
+{
+    struct stat info;
+    return stat(filePath.c_str(), &info) == 0 ? StampOf(info) : Stamp{};
+}
+
+void EnsureLoaded()
+{
+    if (loaded)
+        return;
+    loaded = true;
+    std::string text;
+    switch (ReadWhole(filePath, text, stamp)) {
+    case ReadResult::Read:
+        tree = Tree(ParseFile(text));
+        break;
+    case ReadResult::Missing:
+        tree = Tree();
+        break;
+    case ReadResult::Unreadable:
+        tree = Tree();
+        readOnly = true;
+        break;
+    }
+}
+
+void Apply(const Change &change, Tree &target)
+{
+    switch (change.kind) {
+    case Change::NewKey:
+        target.CreateKey(change.path);
+        break;
+    case Change::SetData:
+        // The key may be missing from a file another process rewrote; the
+        // value still needs a home, so the key comes back with it.
+        Tree::SetValue(target.CreateKey(change.path), change.value);
+        break;
+    case Change::RemoveValue:
+        if (Section *section = target.FindKey(change.path))
+            Tree::DeleteValue(*section, change.value.name);
+        break;
+    }
+}
+
+// A registry file that is a symbolic link (a dotfile kept elsewhere) is
+// written where it points, so the link survives the rename.
+std::string WriteTarget()
+{
+    struct stat info;
+    if (lstat(filePath.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        if (char *resolved = realpath(filePath.c_str(), nullptr)) {
+            std::string target = resolved;
+            std::free(resolved);
+            return target;
+        }
+    }
+    return filePath;
+}
+
+std::string FolderOf(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool MakeFolders(const std::string &folder)
+{
+    for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        std::string prefix = folder.substr(0, slash);
+        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+        if (slash == std::string::npos)
+            break;
+    }
+    struct stat info;
+    return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool WriteAll(int fd, const std::string &text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t wrote = write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return false;
+        done += static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
+LSTATUS Save()
+{
+    std::string target = WriteTarget();
+    std::string folder = FolderOf(target);
+    if (!MakeFolders(folder))
+        return kErrorWriteFault;
+    std::string pattern = target + ".XXXXXX";
+    std::vector<char> temp(pattern.begin(), pattern.end());
+    temp.push_back('\0');
+    int fd = mkostemp(temp.data(), O_CLOEXEC);  // a new file of our own, mode 0600
+    if (fd < 0)
+        return kErrorWriteFault;
+    bool ok = WriteAll(fd, WriteFile(tree.Doc()));
+    struct stat old;
+    if (ok && stat(target.c_str(), &old) == 0)
+        ok = fchmod(fd, old.st_mode & 07777) == 0;  // the user's choice of mode stays
+    ok = ok && fsync(fd) == 0;
+    ok = ok && !layer::TakeFault("RegistryRename");
+    ok = ok && rename(temp.data(), target.c_str()) == 0;
+    if (!ok) {
+        unlink(temp.data());
+        close(fd);
+        return kErrorWriteFault;
+    }
+    struct stat info;
+    stamp = fstat(fd, &info) == 0 ? StampOf(info) : Stamp{};
+    close(fd);
+    // The rename itself must reach the disk too, or a crash could bring the
+    // old file back after we reported success.
+    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return ERROR_SUCCESS;
+}
+
+// Makes a change that is already applied in memory lasting.
+LSTATUS Persist(const Change &change)
+{
+    if (filePath.empty())
+        return ERROR_SUCCESS;
+    if (CurrentStamp() != stamp) {
+        std::string text;
+        Stamp seen;
+        ReadResult result = ReadWhole(filePath, text, seen);
+        if (result == ReadResult::Unreadable) {
+            readOnly = true;
+            return ERROR_ACCESS_DENIED;
+        }
+        Tree fresh(result == ReadResult::Read ? ParseFile(text) : Document{});
+        Apply(change, fresh);
+        tree = std::move(fresh);
+        stamp = seen;
+    }
+    return Save();
+}
+
+}  // namespace
+
+bool KeyExists(const std::string &path)
+{
+    EnsureLoaded();
+    return tree.KeyExists(path);
+}
+
+LSTATUS CreateKey(const std::string &path)
+{
+    EnsureLoaded();
+    if (tree.KeyExists(path))
+        return ERROR_SUCCESS;
+    if (readOnly)
+        return ERROR_ACCESS_DENIED;
+    Change change{Change::NewKey, path, {}};
+    Apply(change, tree);
+    return Persist(change);
+}
+
+const Value *FindValue(const std::string &path, const std::string &name)
+{
+    EnsureLoaded();
+    Section *section = tree.FindKey(path);
+    return section ? Tree::FindValue(*section, name) : nullptr;
+}
+
+LSTATUS SetValue(const std::string &path, const std::string &name, DWORD type, std::vector<BYTE> data)
+{
+    EnsureLoaded();
+    if (readOnly)
+        return ERROR_ACCESS_DENIED;
+    if (!tree.KeyExists(path))
+        return kErrorKeyDeleted;
+    Change change{Change::SetData, path, {name, type, std::move(data)}};
+    Apply(change, tree);
+    return Persist(change);
+}
+
+LSTATUS DeleteValue(const std::string &path, const std::string &name)
+{
+    EnsureLoaded();
+    if (readOnly)
+        return ERROR_ACCESS_DENIED;
+    Section *section = tree.FindKey(path);
+    if (!section || !Tree::FindValue(*section, name))
+        return tree.KeyExists(path) ? ERROR_FILE_NOT_FOUND : kErrorKeyDeleted;
+    Change change{Change::RemoveValue, path, {name, REG_NONE, {}}};
+    Apply(change, tree);
+    return Persist(change);
+}
+
+void UseFile(const std::string &path)
+{
+    CloseAllKeys();
+    tree = Tree();
+    filePath = path;
+    loaded = path.empty();
+    readOnly = false;
+    stamp = Stamp{};
+}
+
+void Reset()
+{
+    UseFile("");
+}
+
+}  // namespace vantrel::registry
+
+namespace layer {
+
+void UseRegistryFile(const std::string &path)
+{
+    vantrel::registry::UseFile(path);
+}
+
+std::string RegistryFilePath(const char *vantrelRegistry, const char *xdgConfigHome, const char *home)
+{
+    if (vantrelRegistry && *vantrelRegistry)
+        return vantrelRegistry;
+    // A relative XDG_CONFIG_HOME is invalid and must be ignored; honouring it
+    // would scatter settings into whatever folder the saver started in.
+    if (xdgConfigHome && xdgConfigHome[0] == '/')
+        return std::string(xdgConfigHome) + "/vantrel/registry.reg";
+    if (home && *home)
+        return std::string(home) + "/.config/vantrel/registry.reg";
+    return "";
+}
+
+}  // namespace layer

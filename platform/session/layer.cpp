@@ -1,0 +1,178 @@
+// The layer's process-wide state, its start and reset, and the hooks that
+// tests use to look inside.
+#include <layer_hooks.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "user/controls/controls.h"
+#include "session/layer_internal.h"
+#include "registry/store.h"
+#include "session/termination.h"
+
+namespace layer {
+
+void ResetExceptionState();  // kernel/exception.cpp
+void ResetLastError();       // kernel/kernel.cpp
+
+State &S() {
+    static State state;
+    return state;
+}
+
+bool EqualNoCase(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper((unsigned char)a[i]) != std::toupper((unsigned char)b[i])) return false;
+    return true;
+}
+
+std::string UpperCase(std::string s) {
+    for (char &c : s) c = (char)std::toupper((unsigned char)c);
+    return s;
+}
+
+static void CreateDesktopRecord() {
+    State &s = S();
+    auto w = std::make_unique<Window>();
+    w->handle = (HWND)s.backend->DesktopWindow();
+    w->desktop = true;
+    w->title = "";
+    w->style = WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+    w->proc = DefWindowProcA;
+    w->rect = {0, 0, s.screenWidth, s.screenHeight};
+    w->client = w->rect;
+    s.desktop = w->handle;
+    s.windows[(uintptr_t)w->handle] = std::move(w);
+}
+
+static void Start(std::unique_ptr<Backend> backend) {
+    State &s = S();
+    s.backend = std::move(backend);
+    s.backend->ScreenSize(&s.screenWidth, &s.screenHeight);
+    s.currentCursor = StockArrowCursor();
+    CreateDesktopRecord();
+    RegisterSystemClasses();
+    FollowNativePointer();
+}
+
+void StartLayer(std::unique_ptr<Backend> backend) {
+    if (S().backend) return;
+    Start(std::move(backend));
+}
+
+bool ParseSize(const char *text, int *width, int *height) {
+    if (!text) return false;
+    char *end = nullptr;
+    long w = std::strtol(text, &end, 10);
+    if (end == text || (*end != 'x' && *end != 'X')) return false;
+    const char *rest = end + 1;
+    long h = std::strtol(rest, &end, 10);
+    if (end == rest || *end != '\0') return false;
+    // A desktop must have pixels, and a surface must stay addressable.
+    if (w < 1 || h < 1 || w > 16384 || h > 16384) return false;
+    *width = (int)w;
+    *height = (int)h;
+    return true;
+}
+
+// $VANTREL_BACKEND picks the display: "headless", "x11", or unset (an X
+// server when $DISPLAY names one that answers, else headless).
+void EnsureStarted() {
+    State &s = S();
+    if (s.backend) return;
+    const char *wanted = std::getenv("VANTREL_BACKEND");
+    bool headless = wanted && std::strcmp(wanted, "headless") == 0;
+    bool x11 = wanted && std::strcmp(wanted, "x11") == 0;
+    if (wanted && *wanted && !headless && !x11)
+        std::fprintf(stderr, "VANTREL_BACKEND=%s is neither headless nor x11; choosing by $DISPLAY\n", wanted);
+    if (!headless) {
+        std::string why;
+        std::unique_ptr<Backend> display = CreateX11Backend(nullptr, &why);
+        if (display) {
+            Start(std::move(display));
+            return;
+        }
+        s.backendNote = why;
+        if (x11) {
+            // Asked for a screen and given none: showing nothing while
+            // seeming to run would be worse than stopping here.
+            std::fprintf(stderr, "VANTREL_BACKEND=x11: %s\n", why.c_str());
+            std::exit(1);
+        }
+    }
+    int w = 1024, h = 768;
+    ParseSize(std::getenv("VANTREL_HEADLESS_SIZE"), &w, &h);
+    Start(CreateHeadlessBackend(w, h));
+}
+
+void ResetLayer(std::unique_ptr<Backend> backend) {
+    State &s = S();
+    if (s.backend) DestroyAllWindows();
+    ResetGdi();
+    // Rebuilding the whole record leaves nothing behind that a field-by-field
+    // reset could forget.
+    s.~State();
+    new (&s) State();
+    Start(std::move(backend));
+    ResetExceptionState();
+    ResetLastError();
+    ClearTerminationRequest();
+    vantrel::registry::Reset();
+}
+
+void ResetHeadless(int desktopWidth, int desktopHeight) {
+    if (desktopWidth < 1) desktopWidth = 1;
+    if (desktopHeight < 1) desktopHeight = 1;
+    ResetLayer(CreateHeadlessBackend(desktopWidth, desktopHeight));
+}
+
+bool TakeFault(const char *function) {
+    auto &faults = S().faults;
+    auto it = faults.find(function);
+    if (it == faults.end()) return false;
+    if (--it->second <= 0) faults.erase(it);
+    return true;
+}
+
+void InjectFault(const std::string &function, int count) {
+    if (count <= 0) {
+        S().faults.erase(function);
+        return;
+    }
+    S().faults[function] += count;
+}
+
+void SetIdleHook(std::function<void()> hook) { S().idleHook = std::move(hook); }
+
+bool ScreenSaverRunning() { return S().screenSaverRunning; }
+
+std::vector<uint32_t> WindowPixels(HWND window, int *width, int *height) {
+    EnsureStarted();
+    Window *w = FindWindowRecord(window);
+    if (!w || w->desktop) {
+        if (width) *width = 0;
+        if (height) *height = 0;
+        return {};
+    }
+    if (width) *width = w->surfaceWidth;
+    if (height) *height = w->surfaceHeight;
+    return w->pixels;
+}
+
+int LiveGdiObjects() { return CountLiveGdiObjects(); }
+
+HCURSOR CurrentCursor() {
+    EnsureStarted();
+    return S().currentCursor;
+}
+
+std::vector<MessageBoxRecord> MessageBoxes() {
+    std::vector<MessageBoxRecord> out;
+    for (const RecordedBox &b : S().messageBoxes) out.push_back({b.text, b.caption, b.flags, b.owner});
+    return out;
+}
+
+}  // namespace layer

@@ -1,0 +1,73 @@
+#include "session/termination.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace layer {
+
+namespace {
+
+volatile sig_atomic_t requested = 0;
+int wakePipe[2] = {-1, -1};
+
+void OnTerminationSignal(int) {
+    int saved = errno;
+    requested = 1;
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+    if (wakePipe[1] >= 0) {
+        char byte = 1;
+        // A full pipe already says all there is to say.
+        ssize_t ignored = write(wakePipe[1], &byte, 1);
+        (void)ignored;
+    }
+    errno = saved;
+}
+
+void Drain() {
+    if (wakePipe[0] < 0) return;
+    char buffer[64];
+    while (read(wakePipe[0], buffer, sizeof buffer) > 0) {
+    }
+}
+
+}  // namespace
+
+void InstallTerminationHandlers() {
+    if (wakePipe[0] < 0) {
+        if (pipe(wakePipe) != 0) {
+            wakePipe[0] = wakePipe[1] = -1;
+        } else {
+            for (int fd : wakePipe) {
+                fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+                fcntl(fd, F_SETFD, FD_CLOEXEC);
+            }
+        }
+    }
+    struct sigaction action = {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    // Restarting keeps slow system calls elsewhere from failing; the wake
+    // descriptor is what ends a wait.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+int TerminationWakeDescriptor() { return wakePipe[0]; }
+
+bool TakeTerminationRequest() {
+    if (!requested) return false;
+    requested = 0;
+    Drain();
+    return true;
+}
+
+void ClearTerminationRequest() {
+    requested = 0;
+    Drain();
+}
+
+}  // namespace layer
