@@ -86,6 +86,9 @@ std::vector<uint32_t> WindowPixels(HWND window, int *width = nullptr, int *heigh
 // z-order first, each clipped to its parent. The sunken edges a parent
 // draws round its children show between them.
 std::vector<uint32_t> ComposedPixels(HWND window, int *width = nullptr, int *height = nullptr);
+// What the frame-rate overlay (--fps) says now: "FPS: 15.2"; "" while it is
+// off or before its first second of frames is in.
+std::string FrameRateShown();
 // GDI objects alive now (stock objects excluded). DCs from GetDC and
 // BeginPaint count until released; a CS_OWNDC window's own DC does not.
 int LiveGdiObjects();

@@ -130,11 +130,11 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REG
     if (layer::TakeFault("RegCreateKeyExA"))
         return ERROR_ACCESS_DENIED;
     bool existed = vantrel::registry::KeyExists(path);
-    if (!existed) {
-        LSTATUS created = vantrel::registry::CreateKey(path);
-        if (created != ERROR_SUCCESS)
-            return created;
-    }
+    // Even a key that exists: one that only values of this run's own make
+    // seem to exist still needs its place in the store before a write.
+    LSTATUS created = vantrel::registry::CreateKey(path);
+    if (created != ERROR_SUCCESS)
+        return created;
     if (disposition)
         *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     *result = AddOpenKey(path, access);

@@ -68,6 +68,7 @@ struct Change {
 };
 
 Tree tree;
+Tree runValues;  // SetRunValue's: read before the tree, never saved
 std::string filePath;  // "" while the registry lives in memory only
 bool loaded = true;
 bool readOnly = false;
@@ -270,7 +271,7 @@ LSTATUS Persist(const Change &change)
 bool KeyExists(const std::string &path)
 {
     EnsureLoaded();
-    return tree.KeyExists(path);
+    return tree.KeyExists(path) || runValues.KeyExists(path);
 }
 
 LSTATUS CreateKey(const std::string &path)
@@ -288,8 +289,16 @@ LSTATUS CreateKey(const std::string &path)
 const Value *FindValue(const std::string &path, const std::string &name)
 {
     EnsureLoaded();
+    if (Section *run = runValues.FindKey(path))
+        if (const Value *value = Tree::FindValue(*run, name))
+            return value;
     Section *section = tree.FindKey(path);
     return section ? Tree::FindValue(*section, name) : nullptr;
+}
+
+void SetRunValue(const std::string &path, const std::string &name, DWORD type, std::vector<BYTE> data)
+{
+    Tree::SetValue(runValues.CreateKey(path), {name, type, std::move(data)});
 }
 
 LSTATUS SetValue(const std::string &path, const std::string &name, DWORD type, std::vector<BYTE> data)
@@ -329,6 +338,7 @@ void UseFile(const std::string &path)
 
 void Reset()
 {
+    runValues = Tree();
     UseFile("");
 }
 

@@ -31,6 +31,12 @@ const Value *FindValue(const std::string &path, const std::string &name);
 LSTATUS SetValue(const std::string &path, const std::string &name, DWORD type, std::vector<BYTE> data);
 LSTATUS DeleteValue(const std::string &path, const std::string &name);
 
+// A value that reads as given, in place of (or in the absence of) the
+// stored one, for the rest of this process; its key reads as existing. It
+// is never written anywhere: a write to it goes to the store as usual, and
+// reads still see this one. Reset forgets these; UseFile keeps them.
+void SetRunValue(const std::string &path, const std::string &name, DWORD type, std::vector<BYTE> data);
+
 // Backs the registry with the file at `path` from now on ("" = memory only),
 // as a fresh process would see it: every open key is closed and the file is
 // read on the next registry call.

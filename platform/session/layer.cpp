@@ -3,6 +3,7 @@
 #include <layer_hooks.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,34 +79,30 @@ bool ParseSize(const char *text, int *width, int *height) {
     return true;
 }
 
-// $VANTREL_BACKEND picks the display: "headless", "x11", or unset (an X
-// server when $DISPLAY names one that answers, else headless).
+// $VANTREL_BACKEND picks the display: "headless" for the invisible desktop,
+// anything else (or nothing) the X server that $DISPLAY names.
 void EnsureStarted() {
     State &s = S();
     if (s.backend) return;
     const char *wanted = std::getenv("VANTREL_BACKEND");
-    bool headless = wanted && std::strcmp(wanted, "headless") == 0;
-    bool x11 = wanted && std::strcmp(wanted, "x11") == 0;
-    if (wanted && *wanted && !headless && !x11)
-        std::fprintf(stderr, "VANTREL_BACKEND=%s is neither headless nor x11; choosing by $DISPLAY\n", wanted);
-    if (!headless) {
-        std::string why;
-        std::unique_ptr<Backend> display = CreateX11Backend(nullptr, &why);
-        if (display) {
-            Start(std::move(display));
-            return;
-        }
-        s.backendNote = why;
-        if (x11) {
-            // Asked for a screen and given none: showing nothing while
-            // seeming to run would be worse than stopping here.
-            std::fprintf(stderr, "VANTREL_BACKEND=x11: %s\n", why.c_str());
-            std::exit(1);
-        }
+    if (wanted && std::strcmp(wanted, "headless") == 0) {
+        int w = 1024, h = 768;
+        ParseSize(std::getenv("VANTREL_HEADLESS_SIZE"), &w, &h);
+        Start(CreateHeadlessBackend(w, h));
+        return;
     }
-    int w = 1024, h = 768;
-    ParseSize(std::getenv("VANTREL_HEADLESS_SIZE"), &w, &h);
-    Start(CreateHeadlessBackend(w, h));
+    if (wanted && *wanted && std::strcmp(wanted, "x11") != 0)
+        std::fprintf(stderr, "%s: VANTREL_BACKEND=%s is neither headless nor x11; using the X server\n",
+                     program_invocation_short_name, wanted);
+    std::string why;
+    std::unique_ptr<Backend> display = CreateX11Backend(nullptr, &why);
+    if (!display) {
+        // Showing nothing while seeming to run would be worse than stopping
+        // here, where whoever started us can see why.
+        std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, why.c_str());
+        std::exit(1);
+    }
+    Start(std::move(display));
 }
 
 void ResetLayer(std::unique_ptr<Backend> backend) {
@@ -163,6 +160,8 @@ std::vector<uint32_t> WindowPixels(HWND window, int *width, int *height) {
 }
 
 int LiveGdiObjects() { return CountLiveGdiObjects(); }
+
+std::string FrameRateShown() { return S().frameRate.text; }
 
 HCURSOR CurrentCursor() {
     EnsureStarted();

@@ -107,9 +107,17 @@ struct InputMessage {
     MSG msg;
 };
 
+// The frames per second a saver window paints, shown in its corner (--fps).
+struct FrameRateOverlay {
+    bool shown = false;
+    bool counting = false;
+    uint64_t since = 0;  // layer time the count began
+    int frames = 0;      // painted since then
+    std::string text;    // what the corner says; "" until a first second is in
+};
+
 struct State {
     std::unique_ptr<Backend> backend;
-    std::string backendNote;  // why no X server was used, when none was
     int screenWidth = 0;
     int screenHeight = 0;
 
@@ -152,6 +160,8 @@ struct State {
     bool messageBoxesInteractive = false;  // shown as dialogs even without a screen
     std::vector<std::pair<std::string, HWND>> dialogRequests;  // template, owner
     std::map<uintptr_t, bool> dirtyWindows;
+    bool erasing = false;  // BeginPaint is sending WM_ERASEBKGND
+    FrameRateOverlay frameRate;
     std::map<uintptr_t, RECT> dirtyRects;
 
     // kernel
@@ -171,7 +181,9 @@ struct State {
 };
 
 State &S();
-// Makes sure the layer has a backend (headless by default) before first use.
+// Makes sure the layer has a backend before first use: the X server of
+// $DISPLAY, or the headless desktop when $VANTREL_BACKEND asks for it. With
+// neither the process ends with status 1, saying why, as X programs do.
 void EnsureStarted();
 // Starts over on `backend`, as ResetHeadless does on a headless desktop: for
 // tests of what the layer makes of a backend's reports.
@@ -229,6 +241,9 @@ HWND FindWindowToPaint(HWND filter);
 void MarkDirty(HWND hwnd, const RECT &clientRect);
 void FlushPresent();
 void SendEraseIfPending(HWND hwnd);
+// A saver window finished painting a frame on `dc`: the frame-rate overlay
+// counts it and draws itself over it (user/frame_rate.cpp).
+void FramePainted(HWND hwnd, HDC dc);
 
 // ---- input ----------------------------------------------------------------------
 InputSink &LayerInputSink();

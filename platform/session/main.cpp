@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,14 +20,21 @@
 int main(int argc, char **argv) {
     // Before anything can be drawn: a module's driver may end us at once.
     layer::InstallTerminationHandlers();
-    layer::EnsureStarted();
-    const char *backend = std::getenv("VANTREL_BACKEND");
-    if (!layer::S().backendNote.empty() && !(backend && std::strcmp(backend, "headless") == 0)) {
-        // Running on the invisible desktop is what tests ask for by name; a
-        // user who expected a screen is told why there is none.
-        std::fprintf(stderr, "%s: %s; running on an invisible desktop\n", argc > 0 ? argv[0] : "vantrel-saver",
-                     layer::S().backendNote.c_str());
+    std::vector<std::string> arguments(argv, argv + argc);
+    // Named as the layer names us when it cannot open the display.
+    const std::string program = program_invocation_short_name;
+    // Options are judged before any display is opened: a bad one draws
+    // nothing and --help needs no screen.
+    layer::ModuleOptions options = layer::ParseModuleOptions(arguments);
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), options.error.c_str());
+        return 255;  // what the program answers any command line it cannot use with
     }
+    if (options.help) {
+        std::fputs(layer::HelpText(program).c_str(), stdout);
+        return 0;
+    }
+    layer::EnsureStarted();
     // Settings live in a file of the user's; without HOME the password
     // database still knows where home is.
     const char *home = std::getenv("HOME");
@@ -36,8 +44,8 @@ int main(int argc, char **argv) {
     }
     layer::UseRegistryFile(
         layer::RegistryFilePath(std::getenv("VANTREL_REGISTRY"), std::getenv("XDG_CONFIG_HOME"), home));
-    std::vector<std::string> arguments(argv, argv + argc);
-    arguments = layer::ModuleModeArguments(arguments, std::getenv("XSCREENSAVER_WINDOW"),
+    layer::ApplyModuleOptions(options);
+    arguments = layer::ModuleModeArguments(options.rest, std::getenv("XSCREENSAVER_WINDOW"),
                                            (uintptr_t)GetDesktopWindow());
     layer::SetCommandLine(layer::BuildCommandLine(arguments));
     LPSTR line = GetCommandLineA();

@@ -185,7 +185,11 @@ HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
     SetDCClip(dc, &region);
     BOOL fErase = FALSE;
     if (needErase && !region.Empty()) {
+        // A paint cycle of the window's own inside its erase is no frame.
+        bool outer = !S().erasing;
+        S().erasing = true;
         fErase = SendMessageA(hWnd, WM_ERASEBKGND, (WPARAM)dc, 0) == 0;
+        if (outer) S().erasing = false;
     }
     std::memset(lpPaint, 0, sizeof *lpPaint);
     lpPaint->hdc = dc;
@@ -199,6 +203,10 @@ BOOL WINAPI EndPaint(HWND hWnd, const PAINTSTRUCT *lpPaint) {
     (void)hWnd;
     if (lpPaint) {
         DeviceContext *dc = DcFromHandle(lpPaint->hdc);
+        if (S().frameRate.shown && !S().erasing && dc && dc->window) {
+            FramePainted(dc->window, lpPaint->hdc);
+            dc = DcFromHandle(lpPaint->hdc);
+        }
         // The sunken edges of the windows over this one are part of what it shows.
         if (dc && (dc->paint || dc->own) && dc->window) DrawEdgesOver(dc->window, lpPaint->hdc);
         if ((dc = DcFromHandle(lpPaint->hdc)) && dc->paint) {

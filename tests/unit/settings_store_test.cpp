@@ -4,9 +4,15 @@
 #include <layer_hooks.h>
 #include <windows.h>
 
+#include <unistd.h>
+
 #include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
+#include "platform/session/module_mode.h"
 #include "settings/settings.h"
 
 namespace {
@@ -181,6 +187,56 @@ TEST_F(SettingsStoreTest, ASaveThatCannotCreateTheKeyWritesNothingAndGoesOn)
     HKEY key;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKeyPath, 0, KEY_QUERY_VALUE, &key));
     EXPECT_EQ((Values{50, 50, 25, 0, 1}), Loaded());
+}
+
+// A module run's options: what the settings read as, through the saver's own
+// limits, while the file the user keeps them in stays byte for byte as it was.
+TEST_F(SettingsStoreTest, ModuleOptionsStandInForTheStoredSettingsAndAreNeverWritten)
+{
+    char pattern[] = "/tmp/vantrel-options-test.XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    const std::string folder = pattern, file = folder + "/registry.reg";
+    auto contents = [&file] {
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream all;
+        all << in.rdbuf();
+        return in ? all.str() : std::string("(none)");
+    };
+    auto apply = [](std::vector<std::string> arguments) {
+        layer::ModuleOptions options = layer::ParseModuleOptions(arguments);
+        ASSERT_EQ("", options.error);
+        layer::ApplyModuleOptions(options);
+    };
+
+    // No settings file at all: the options alone, and still no file.
+    layer::UseRegistryFile(file);
+    apply({"s", "--root", "--bomb-count=999", "--bombs-only", "--screen-delay", "0", "--no-backdrop"});
+    EXPECT_EQ((Values{200, 50, 1, 1, 0}), Loaded());
+    EXPECT_EQ("(none)", contents());
+
+    // Stored settings: the options win where given, the file the rest.
+    layer::ResetHeadless(640, 480);
+    layer::UseRegistryFile(file);
+    StoreNumber("BombCount", 5);
+    StoreNumber("BombSpeed", 9);
+    StoreNumber("BombsOnly", 1);
+    const std::string before = contents();
+    apply({"s", "--window-id", "0x42", "--bomb-count", "150", "--no-bombs-only", "--bomb-speed=99999999999"});
+    EXPECT_EQ((Values{150, 100, 25, 0, 1}), Loaded());
+    EXPECT_EQ(before, contents());
+
+    // The configuration dialog's OK still stores what it is given; the run
+    // goes on seeing its options.
+    SaverSettings = {20, 30, 40, 1, 0};
+    SaveSettings();
+    EXPECT_NE(std::string::npos, contents().find("\"BombCount\"=dword:00000014"));
+    EXPECT_EQ((Values{150, 100, 40, 0, 0}), Loaded());
+
+    layer::ResetHeadless(640, 480);  // and a new run has none of them
+    layer::UseRegistryFile(file);
+    EXPECT_EQ((Values{20, 30, 40, 1, 0}), Loaded());
+    unlink(file.c_str());
+    rmdir(folder.c_str());
 }
 
 }  // namespace

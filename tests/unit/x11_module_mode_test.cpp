@@ -73,3 +73,96 @@ TEST(ModuleModeTest, AnUnreadableWindowIsRefusedNotReplaced) {
     EXPECT_EQ(refused, ModuleModeArguments({"vantrel-saver", "--window-id", "-3"}, nullptr, kRoot));
     EXPECT_EQ(refused, ModuleModeArguments({"vantrel-saver", "--root"}, nullptr, 0));
 }
+
+// ---- the settings as options ------------------------------------------------
+
+using layer::ModuleOptions;
+using layer::ParseModuleOptions;
+using Settings = std::vector<std::pair<std::string, uint32_t>>;
+
+TEST(ModuleOptionsTest, EverySpellingSetsItsSettingAndLeavesTheRest) {
+    ModuleOptions o = ParseModuleOptions({"saver", "--root", "--bomb-count", "7", "-bomb-speed=9", "--screen-delay=3",
+                                          "-bombs-only", "--no-backdrop", "-fps"});
+    EXPECT_EQ("", o.error);
+    EXPECT_EQ((Settings{{"BombCount", 7}, {"BombSpeed", 9}, {"ScreenDelay", 3}, {"BombsOnly", 1}, {"BombBackdrop", 0}}),
+              o.settings);
+    EXPECT_TRUE(o.frameRate);
+    EXPECT_FALSE(o.help);
+    EXPECT_EQ((Args{"saver", "--root"}), o.rest);
+
+    // Any order, the switches' other halves, and a later value winning.
+    o = ParseModuleOptions({"saver", "-no-bombs-only", "--window-id", "0x42", "--backdrop", "-bomb-count", "1",
+                            "--bomb-count=200", "--fps", "--no-fps"});
+    EXPECT_EQ("", o.error);
+    EXPECT_EQ((Settings{{"BombsOnly", 0}, {"BombBackdrop", 1}, {"BombCount", 1}, {"BombCount", 200}}), o.settings);
+    EXPECT_FALSE(o.frameRate);
+    EXPECT_EQ((Args{"saver", "--window-id", "0x42"}), o.rest);
+}
+
+TEST(ModuleOptionsTest, TheWindowsSwitchesStayTheProgramsWithOptionsBesideThem) {
+    for (const Args &args : {Args{"saver"}, Args{"saver", "/s"}, Args{"saver", "-s"}, Args{"saver", "/p", "1234"},
+                             Args{"saver", "-c:5"}, Args{"saver", "/x"}, Args{"saver", "-install"}, Args{"saver", "-"}}) {
+        ModuleOptions o = ParseModuleOptions(args);
+        EXPECT_EQ("", o.error) << args.back();
+        EXPECT_EQ(args, o.rest);
+        EXPECT_TRUE(o.settings.empty());
+    }
+    ModuleOptions o = ParseModuleOptions({"saver", "/s", "--bomb-speed", "80"});
+    EXPECT_EQ((Args{"saver", "/s"}), o.rest);
+    EXPECT_EQ((Settings{{"BombSpeed", 80}}), o.settings);
+}
+
+TEST(ModuleOptionsTest, NumbersAreWholeAndThoseTooLargeStayLarge) {
+    EXPECT_EQ((Settings{{"BombCount", 0}}), ParseModuleOptions({"s", "--bomb-count", "0"}).settings);
+    // Left for the saver's own limits to bring down, never wrapped to a small one.
+    EXPECT_EQ((Settings{{"BombCount", 2147483647u}}),
+              ParseModuleOptions({"s", "--bomb-count=99999999999999999999"}).settings);
+    for (const char *bad : {"lots", "", "-5", "+5", "1.5", "5x", " 5", "0x10"}) {
+        ModuleOptions o = ParseModuleOptions({"s", "--root", "--bomb-count", bad});
+        EXPECT_EQ(std::string("--bomb-count wants a whole number, not \"") + bad + "\"", o.error) << bad;
+    }
+    EXPECT_EQ("-screen-delay wants a whole number, not \"soon\"",
+              ParseModuleOptions({"s", "-screen-delay=soon"}).error);
+    EXPECT_EQ("--bomb-speed needs a number after it", ParseModuleOptions({"s", "--root", "--bomb-speed"}).error);
+}
+
+TEST(ModuleOptionsTest, WhatIsNotUnderstoodIsNamedOnOneLine) {
+    struct Case {
+        Args args;
+        const char *error;
+    } cases[] = {
+        {{"s", "--frobnicate"}, "unknown option \"--frobnicate\"; --help lists the options"},
+        {{"s", "/s", "--bomb-counts=3"}, "unknown option \"--bomb-counts\"; --help lists the options"},
+        {{"s", "--"}, "unknown option \"--\"; --help lists the options"},
+        // In a module run every argument is an option, so a stray one is a mistake.
+        {{"s", "-root", "-frobnicate"}, "unknown option \"-frobnicate\"; --help lists the options"},
+        {{"s", "--root", "/s"}, "unexpected argument \"/s\" (a module run takes options only)"},
+        {{"s", "--fps=1"}, "--fps takes no value"},
+        {{"s", "--no-backdrop=yes"}, "--no-backdrop takes no value"},
+        {{"s", "--root=1"}, "--root takes no value"},
+        {{"s", "--help=me"}, "--help takes no value"},
+    };
+    for (const Case &c : cases) {
+        ModuleOptions o = ParseModuleOptions(c.args);
+        EXPECT_EQ(c.error, o.error) << c.args.back();
+        EXPECT_EQ(std::string::npos, o.error.find('\n'));
+    }
+    // The driver's own colour-map switch means nothing to true colour and
+    // is no mistake.
+    EXPECT_EQ("", ParseModuleOptions({"s", "-install", "--root"}).error);
+}
+
+TEST(ModuleOptionsTest, HelpListsEveryOptionAndStopsTheRun) {
+    for (const char *spelling : {"--help", "-help"}) {
+        ModuleOptions o = ParseModuleOptions({"s", "/s", spelling, "--frobnicate"});
+        EXPECT_TRUE(o.help) << spelling;
+        EXPECT_EQ("", o.error);  // nothing after it is read
+    }
+    // An error before it still counts: it is what the user got wrong first.
+    EXPECT_FALSE(ParseModuleOptions({"s", "--bomb-count=x", "--help"}).help);
+    std::string text = layer::HelpText("vantrel-saver");
+    for (const char *option : {"--root", "--window-id", "--bomb-count N", "--bomb-speed N", "--screen-delay N",
+                               "--bombs-only", "--no-bombs-only", "--backdrop", "--no-backdrop", "--fps", "--help"})
+        EXPECT_NE(std::string::npos, text.find(option)) << option;
+    EXPECT_EQ(0u, text.find("Usage: vantrel-saver "));
+}

@@ -202,12 +202,12 @@ private:
 std::unique_ptr<Backend> X11Backend::Create(const char *displayName, std::string *why) {
     const char *name = displayName ? displayName : std::getenv("DISPLAY");
     if (!name || !*name) {
-        *why = "no X display ($DISPLAY is not set)";
+        *why = "cannot open display \"\" ($DISPLAY is not set)";
         return nullptr;
     }
     Display *display = XOpenDisplay(name);
     if (!display) {
-        *why = std::string("cannot open X display \"") + name + "\"";
+        *why = std::string("cannot open display \"") + name + "\"";
         return nullptr;
     }
     std::unique_ptr<X11Backend> b(new X11Backend());
