@@ -48,7 +48,7 @@ fi
 ./setup.sh packages native
 rm -rf "$OUT_DIR/frames"
 mkdir -p "$OUT_DIR"
-build/vantrel-frames --size 640x480 --frames "$ANIMATION_FRAMES" --set ScreenDelay=1 \
+VANTREL_BACKEND=headless build/vantrel-frames --size 640x480 --frames "$ANIMATION_FRAMES" --set ScreenDelay=1 \
   --out "$OUT_DIR/frames" --gif "$OUT_DIR/saver.gif" || die "the frame renderer failed"
 
 echo "Animation of the running saver: $PWD/$OUT_DIR/saver.gif (frames in $PWD/$OUT_DIR/frames/)"

@@ -24,6 +24,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386
   xvfb xdotool x11-utils libx11-dev libxext-dev libxfixes-dev imagemagick
+  xscreensaver libxml2-utils
   zlib1g-dev
   clang llvm libclang-rt-14-dev
 )

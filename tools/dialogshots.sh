@@ -12,6 +12,8 @@ SHOT=${VANTREL_DIALOGSHOT:-build/vantrel-dialogshot}
 [[ -x $SHOT ]] || { echo "dialogshots: $SHOT is missing; build it: ./setup.sh native" >&2; exit 1; }
 command -v convert >/dev/null || { echo "dialogshots: convert (ImageMagick) is needed" >&2; exit 1; }
 mkdir -p "$OUT"
+# The invisible desktop, asked for by name: no display is needed or used.
+export VANTREL_BACKEND=headless
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 for dialog in config about; do

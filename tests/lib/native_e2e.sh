@@ -49,8 +49,8 @@ native_begin() {
   for binary in "$VANTREL_SAVER" "$X11_PROBE"; do
     [[ -x $binary ]] || { fail "setup: $binary exists" "build it: ./setup.sh native"; report_summary; exit 1; }
   done
-  # Settings of our own, never the user's; and a display that cannot be
-  # reached is an error rather than a silent run on the invisible desktop.
+  # Settings of our own, never the user's; and the X server, whatever the
+  # caller's environment asked of the layer.
   export VANTREL_REGISTRY=$NATIVE_TMP/registry.reg
   export VANTREL_BACKEND=x11
   unset XSCREENSAVER_WINDOW
