@@ -32,6 +32,46 @@ Bytes Text(const std::string &text, bool terminated = true)
     return bytes;
 }
 
+// A UTF-16LE file with its byte-order mark, as regedit exports.
+std::string Utf16(const std::u16string &text)
+{
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+// The text of a UTF-16LE file, checked from its first byte to its last: a
+// byte-order mark, whole units, and every surrogate in its pair.
+::testing::AssertionResult DecodesAsUtf16(const std::string &bytes, std::u16string *text)
+{
+    if (bytes.size() % 2 != 0 || bytes.compare(0, 2, "\xFF\xFE") != 0)
+        return ::testing::AssertionFailure() << "no mark, or " << bytes.size() << " bytes";
+    text->clear();
+    for (size_t at = 2; at < bytes.size(); at += 2)
+        text->push_back(static_cast<char16_t>(BYTE(bytes[at]) | (BYTE(bytes[at + 1]) << 8)));
+    for (size_t i = 0; i < text->size(); ++i) {
+        char16_t unit = (*text)[i];
+        bool high = unit >= 0xD800 && unit <= 0xDBFF, low = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (low || (high && (i + 1 == text->size() || (*text)[i + 1] < 0xDC00 || (*text)[i + 1] > 0xDFFF)))
+            return ::testing::AssertionFailure() << "broken surrogate at unit " << i;
+        i += high;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Whether every line of a text ends in CR LF, or every one in LF alone.
+template <typename String>
+bool LineEndsAre(const String &text, bool crlf)
+{
+    for (size_t at = 0; at < text.size(); ++at)
+        if (text[at] == '\n' && (at > 0 && text[at - 1] == '\r') != crlf)
+            return false;
+    return text.empty() || text.back() == '\n';
+}
+
 class RegistryFileTest : public ::testing::Test {
   protected:
     void SetUp() override
@@ -143,11 +183,41 @@ struct Stored {
     Bytes data;
 };
 
+// The forms a file can have, each as it starts out ("" for no file yet)
+// and how it begins once saved.
+struct Form {
+    const char *name;
+    std::string start;
+    std::string saved;
+    bool wide, crlf;
+};
+
+const char kHeader5[] = "Windows Registry Editor Version 5.00";
+
+std::vector<Form> EveryForm()
+{
+    const std::string mark = "\xEF\xBB\xBF";
+    return {
+        {"a new file", "", "REGEDIT4\n\n", false, false},
+        {"REGEDIT4 with CRLF", "REGEDIT4\r\n", "REGEDIT4\r\n\r\n", false, true},
+        {"REGEDIT4 with a UTF-8 mark", mark + "REGEDIT4\n", mark + "REGEDIT4\n\n", false, false},
+        {"5.00 in UTF-16", Utf16(u"Windows Registry Editor Version 5.00\r\n"),
+         Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"), true, true},
+        {"5.00 in UTF-8", kHeader5 + "\n"s, kHeader5 + "\n\n"s, false, false},
+        {"5.00 in UTF-8 with a mark and CRLF", mark + kHeader5 + "\r\n", mark + kHeader5 + "\r\n\r\n", false,
+         true},
+    };
+}
+
 TEST_F(RegistryFileTest, EveryTypeAndByteSurvivesAFreshLoad)
 {
     Bytes longBinary;
     for (int i = 0; i < 300; ++i)
         longBinary.push_back(static_cast<BYTE>(i * 7));
+    Bytes everyByte;
+    for (int i = 1; i < 256; ++i)
+        everyByte.push_back(static_cast<BYTE>(i));
+    everyByte.push_back(0);
     const std::vector<Stored> values = {
         {"Answer", REG_DWORD, {0x2A, 0, 0, 0}},
         {"Path", REG_SZ, Text("C:\\dir \"quoted\" \\\\server\\")},
@@ -156,11 +226,14 @@ TEST_F(RegistryFileTest, EveryTypeAndByteSurvivesAFreshLoad)
         {"Unterminated", REG_SZ, Text("abc", false)},
         {"Two lines", REG_SZ, Text("first\r\nsecond")},
         {"Inner NUL", REG_SZ, {'a', 0, 'b', 0}},
+        {"Western", REG_SZ, Text("caf\xE9 \x80 \x81\x9D\xFF")},
+        {"Every byte", REG_SZ, everyByte},
+        {"Odd string", REG_SZ, {'x'}},
         {"Blob", REG_BINARY, {0x00, 0xFF, 0x10, 0x0A, 0x0D}},
         {"Long blob", REG_BINARY, longBinary},
         {"Empty blob", REG_BINARY, {}},
-        {"Expand", REG_EXPAND_SZ, Text("%TEMP%\\x")},
-        {"Multi", REG_MULTI_SZ, {'a', 0, 'b', 'c', 0, 0}},
+        {"Expand", REG_EXPAND_SZ, Text("%TEMP%\\x\xE9")},
+        {"Multi", REG_MULTI_SZ, {'a', 0, 'b', 'c', 0xFC, 0, 0}},
         {"Quad", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
         {"Nothing", REG_NONE, {}},
         {"Odd type", 0x1234, {0xDE, 0xAD}},
@@ -168,19 +241,35 @@ TEST_F(RegistryFileTest, EveryTypeAndByteSurvivesAFreshLoad)
         {"Long number", REG_DWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
         {"Name with \\ and \" and\nnewline", REG_DWORD, {1, 0, 0, 0}},
         {"@", REG_DWORD, {2, 0, 0, 0}},
+        {"Gr\xF6\xDF\xE9 \x80", REG_DWORD, {3, 0, 0, 0}},
     };
-    Restart();
-    for (const Stored &value : values)
-        ASSERT_EQ(ERROR_SUCCESS, Put("Software\\Vantrel Test\\Types", value.name, value.type, value.data))
-            << value.name;
+    for (const Form &form : EveryForm()) {
+        SCOPED_TRACE(form.name);
+        fs::remove(file);
+        if (!form.start.empty())
+            WriteText(file, form.start);
+        Restart();
+        for (const Stored &value : values)
+            ASSERT_EQ(ERROR_SUCCESS, Put("Software\\Vantrel Test\\Types\\\xC9t\xE9", value.name, value.type,
+                                         value.data))
+                << value.name;
 
-    Restart();
-    for (const Stored &value : values) {
-        DWORD type = 0xFFFF;
-        Bytes data;
-        ASSERT_TRUE(Get("software\\vantrel test\\TYPES", value.name, &type, &data)) << value.name;
-        EXPECT_EQ(value.type, type) << value.name;
-        EXPECT_EQ(value.data, data) << value.name;
+        // The file keeps its form, encoding and line ends.
+        const std::string saved = ReadText(file);
+        EXPECT_EQ(form.saved, saved.substr(0, form.saved.size()));
+        std::u16string text;
+        if (form.wide)
+            EXPECT_TRUE(DecodesAsUtf16(saved, &text));
+        EXPECT_TRUE(form.wide ? LineEndsAre(text, form.crlf) : LineEndsAre(saved, form.crlf));
+
+        Restart();
+        for (const Stored &value : values) {
+            DWORD type = 0xFFFF;
+            Bytes data;
+            ASSERT_TRUE(Get("software\\vantrel test\\TYPES\\\xC9t\xE9", value.name, &type, &data)) << value.name;
+            EXPECT_EQ(value.type, type) << value.name;
+            EXPECT_EQ(value.data, data) << value.name;
+        }
     }
 }
 
