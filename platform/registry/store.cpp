@@ -2,9 +2,9 @@
 //
 // Failures are handled so that nothing the user had is ever lost:
 // - A file that is there but cannot be read (a directory in its place, no
-//   permission, an I/O error, absurdly large) leaves the registry empty and
-//   refuses every write from then on with ERROR_ACCESS_DENIED: saving would
-//   replace settings we never saw.
+//   permission, an I/O error, absurdly large, text that cannot be decoded)
+//   leaves the registry empty and refuses every write from then on with
+//   ERROR_ACCESS_DENIED: saving would replace settings we never saw.
 // - Every successful change rewrites the whole file through a temporary file
 //   in the same folder that is synced and then renamed over the old one, so
 //   the file on disk is always either the old one or the new one.
@@ -26,6 +26,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <optional>
 
 #include "session/layer_internal.h"
 
@@ -61,10 +62,14 @@ Stamp StampOf(const struct stat &info)
     return stamp;
 }
 
+// Paths, names and data as the A calls gave them: each document they are
+// applied to holds text in its own way.
 struct Change {
     enum Kind { NewKey, SetData, RemoveValue } kind;
     std::string path;
-    Value value;  // only the name, for a removal
+    std::string name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
 };
 
 Tree tree;
@@ -81,7 +86,7 @@ constexpr size_t kLargestFile = 1u << 20;
 
 enum class ReadResult { Read, Missing, Unreadable };
 
-ReadResult ReadWhole(const std::string &path, std::string &text, Stamp &seen)
+ReadResult ReadBytes(const std::string &path, std::string &text, Stamp &seen)
 {
     text.clear();
     seen = Stamp{};
@@ -114,6 +119,22 @@ ReadResult ReadWhole(const std::string &path, std::string &text, Stamp &seen)
     return result;
 }
 
+// The file as a document: an empty one when it is missing, nothing when it
+// cannot be read or decoded.
+std::optional<Document> ReadDocument(const std::string &path, Stamp &seen)
+{
+    std::string bytes;
+    switch (ReadBytes(path, bytes, seen)) {
+    case ReadResult::Read:
+        return ParseFile(bytes);
+    case ReadResult::Missing:
+        return Document{};
+    case ReadResult::Unreadable:
+        break;
+    }
+    return std::nullopt;
+}
+
 Stamp CurrentStamp()
 {
     struct stat info;
@@ -125,35 +146,31 @@ void EnsureLoaded()
     if (loaded)
         return;
     loaded = true;
-    std::string text;
-    switch (ReadWhole(filePath, text, stamp)) {
-    case ReadResult::Read:
-        tree = Tree(ParseFile(text));
-        break;
-    case ReadResult::Missing:
-        tree = Tree();
-        break;
-    case ReadResult::Unreadable:
-        tree = Tree();
-        readOnly = true;
-        break;
-    }
+    std::optional<Document> document = ReadDocument(filePath, stamp);
+    readOnly = !document;
+    tree = Tree(document ? std::move(*document) : Document{});
+}
+
+std::string Spelled(const std::string &text)
+{
+    return AnsiText(tree.Doc(), text);
 }
 
 void Apply(const Change &change, Tree &target)
 {
+    std::string path = AnsiText(target.Doc(), change.path);
     switch (change.kind) {
     case Change::NewKey:
-        target.CreateKey(change.path);
+        target.CreateKey(path);
         break;
     case Change::SetData:
         // The key may be missing from a file another process rewrote; the
         // value still needs a home, so the key comes back with it.
-        Tree::SetValue(target.CreateKey(change.path), change.value);
+        Tree::SetValue(target.CreateKey(path), AnsiValue(target.Doc(), change.name, change.type, change.data));
         break;
     case Change::RemoveValue:
-        if (Section *section = target.FindKey(change.path))
-            Tree::DeleteValue(*section, change.value.name);
+        if (Section *section = target.FindKey(path))
+            Tree::DeleteValue(*section, AnsiText(target.Doc(), change.name));
         break;
     }
 }
@@ -251,14 +268,13 @@ LSTATUS Persist(const Change &change)
     if (filePath.empty())
         return ERROR_SUCCESS;
     if (CurrentStamp() != stamp) {
-        std::string text;
         Stamp seen;
-        ReadResult result = ReadWhole(filePath, text, seen);
-        if (result == ReadResult::Unreadable) {
+        std::optional<Document> document = ReadDocument(filePath, seen);
+        if (!document) {
             readOnly = true;
             return ERROR_ACCESS_DENIED;
         }
-        Tree fresh(result == ReadResult::Read ? ParseFile(text) : Document{});
+        Tree fresh(std::move(*document));
         Apply(change, fresh);
         tree = std::move(fresh);
         stamp = seen;
@@ -271,17 +287,17 @@ LSTATUS Persist(const Change &change)
 bool KeyExists(const std::string &path)
 {
     EnsureLoaded();
-    return tree.KeyExists(path) || runValues.KeyExists(path);
+    return tree.KeyExists(Spelled(path)) || runValues.KeyExists(path);
 }
 
 LSTATUS CreateKey(const std::string &path)
 {
     EnsureLoaded();
-    if (tree.KeyExists(path))
+    if (tree.KeyExists(Spelled(path)))
         return ERROR_SUCCESS;
     if (readOnly)
         return ERROR_ACCESS_DENIED;
-    Change change{Change::NewKey, path, {}};
+    Change change{Change::NewKey, path, {}, REG_NONE, {}};
     Apply(change, tree);
     return Persist(change);
 }
@@ -292,8 +308,8 @@ const Value *FindValue(const std::string &path, const std::string &name)
     if (Section *run = runValues.FindKey(path))
         if (const Value *value = Tree::FindValue(*run, name))
             return value;
-    Section *section = tree.FindKey(path);
-    return section ? Tree::FindValue(*section, name) : nullptr;
+    Section *section = tree.FindKey(Spelled(path));
+    return section ? Tree::FindValue(*section, Spelled(name)) : nullptr;
 }
 
 void SetRunValue(const std::string &path, const std::string &name, DWORD type, std::vector<BYTE> data)
@@ -306,9 +322,9 @@ LSTATUS SetValue(const std::string &path, const std::string &name, DWORD type, s
     EnsureLoaded();
     if (readOnly)
         return ERROR_ACCESS_DENIED;
-    if (!tree.KeyExists(path))
+    if (!tree.KeyExists(Spelled(path)))
         return kErrorKeyDeleted;
-    Change change{Change::SetData, path, {name, type, std::move(data)}};
+    Change change{Change::SetData, path, name, type, std::move(data)};
     Apply(change, tree);
     return Persist(change);
 }
@@ -318,10 +334,10 @@ LSTATUS DeleteValue(const std::string &path, const std::string &name)
     EnsureLoaded();
     if (readOnly)
         return ERROR_ACCESS_DENIED;
-    Section *section = tree.FindKey(path);
-    if (!section || !Tree::FindValue(*section, name))
-        return tree.KeyExists(path) ? ERROR_FILE_NOT_FOUND : kErrorKeyDeleted;
-    Change change{Change::RemoveValue, path, {name, REG_NONE, {}}};
+    Section *section = tree.FindKey(Spelled(path));
+    if (!section || !Tree::FindValue(*section, Spelled(name)))
+        return tree.KeyExists(Spelled(path)) ? ERROR_FILE_NOT_FOUND : kErrorKeyDeleted;
+    Change change{Change::RemoveValue, path, name, REG_NONE, {}};
     Apply(change, tree);
     return Persist(change);
 }

@@ -1,6 +1,6 @@
 // The registry's keys and values behind the Reg* calls. Paths are relative
 // to HKEY_CURRENT_USER, parts separated by single backslashes. The store is
-// either kept in memory only or backed by a REGEDIT4 file that is read on
+// either kept in memory only or backed by a .reg file that is read on
 // first use and rewritten after every change.
 #ifndef VANTREL_PLATFORM_REGISTRY_STORE_H
 #define VANTREL_PLATFORM_REGISTRY_STORE_H

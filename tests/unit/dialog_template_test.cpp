@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/kernel/code_page.h"
 #include "platform/user/dialogs/template.h"
 #include "res_builder.h"
 

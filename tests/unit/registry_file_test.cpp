@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/settings.h"
+
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
@@ -30,6 +32,46 @@ Bytes Text(const std::string &text, bool terminated = true)
     if (terminated)
         bytes.push_back(0);
     return bytes;
+}
+
+// A UTF-16LE file with its byte-order mark, as regedit exports.
+std::string Utf16(const std::u16string &text)
+{
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+// The text of a UTF-16LE file, checked from its first byte to its last: a
+// byte-order mark, whole units, and every surrogate in its pair.
+::testing::AssertionResult DecodesAsUtf16(const std::string &bytes, std::u16string *text)
+{
+    if (bytes.size() % 2 != 0 || bytes.compare(0, 2, "\xFF\xFE") != 0)
+        return ::testing::AssertionFailure() << "no mark, or " << bytes.size() << " bytes";
+    text->clear();
+    for (size_t at = 2; at < bytes.size(); at += 2)
+        text->push_back(static_cast<char16_t>(BYTE(bytes[at]) | (BYTE(bytes[at + 1]) << 8)));
+    for (size_t i = 0; i < text->size(); ++i) {
+        char16_t unit = (*text)[i];
+        bool high = unit >= 0xD800 && unit <= 0xDBFF, low = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (low || (high && (i + 1 == text->size() || (*text)[i + 1] < 0xDC00 || (*text)[i + 1] > 0xDFFF)))
+            return ::testing::AssertionFailure() << "broken surrogate at unit " << i;
+        i += high;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Whether every line of a text ends in CR LF, or every one in LF alone.
+template <typename String>
+bool LineEndsAre(const String &text, bool crlf)
+{
+    for (size_t at = 0; at < text.size(); ++at)
+        if (text[at] == '\n' && (at > 0 && text[at - 1] == '\r') != crlf)
+            return false;
+    return text.empty() || text.back() == '\n';
 }
 
 class RegistryFileTest : public ::testing::Test {
@@ -143,11 +185,41 @@ struct Stored {
     Bytes data;
 };
 
+// The forms a file can have, each as it starts out ("" for no file yet)
+// and how it begins once saved.
+struct Form {
+    const char *name;
+    std::string start;
+    std::string saved;
+    bool wide, crlf;
+};
+
+const char kHeader5[] = "Windows Registry Editor Version 5.00";
+
+std::vector<Form> EveryForm()
+{
+    const std::string mark = "\xEF\xBB\xBF";
+    return {
+        {"a new file", "", "REGEDIT4\n\n", false, false},
+        {"REGEDIT4 with CRLF", "REGEDIT4\r\n", "REGEDIT4\r\n\r\n", false, true},
+        {"REGEDIT4 with a UTF-8 mark", mark + "REGEDIT4\n", mark + "REGEDIT4\n\n", false, false},
+        {"5.00 in UTF-16", Utf16(u"Windows Registry Editor Version 5.00\r\n"),
+         Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"), true, true},
+        {"5.00 in UTF-8", kHeader5 + "\n"s, kHeader5 + "\n\n"s, false, false},
+        {"5.00 in UTF-8 with a mark and CRLF", mark + kHeader5 + "\r\n", mark + kHeader5 + "\r\n\r\n", false,
+         true},
+    };
+}
+
 TEST_F(RegistryFileTest, EveryTypeAndByteSurvivesAFreshLoad)
 {
     Bytes longBinary;
     for (int i = 0; i < 300; ++i)
         longBinary.push_back(static_cast<BYTE>(i * 7));
+    Bytes everyByte;
+    for (int i = 1; i < 256; ++i)
+        everyByte.push_back(static_cast<BYTE>(i));
+    everyByte.push_back(0);
     const std::vector<Stored> values = {
         {"Answer", REG_DWORD, {0x2A, 0, 0, 0}},
         {"Path", REG_SZ, Text("C:\\dir \"quoted\" \\\\server\\")},
@@ -156,11 +228,14 @@ TEST_F(RegistryFileTest, EveryTypeAndByteSurvivesAFreshLoad)
         {"Unterminated", REG_SZ, Text("abc", false)},
         {"Two lines", REG_SZ, Text("first\r\nsecond")},
         {"Inner NUL", REG_SZ, {'a', 0, 'b', 0}},
+        {"Western", REG_SZ, Text("caf\xE9 \x80 \x81\x9D\xFF")},
+        {"Every byte", REG_SZ, everyByte},
+        {"Odd string", REG_SZ, {'x'}},
         {"Blob", REG_BINARY, {0x00, 0xFF, 0x10, 0x0A, 0x0D}},
         {"Long blob", REG_BINARY, longBinary},
         {"Empty blob", REG_BINARY, {}},
-        {"Expand", REG_EXPAND_SZ, Text("%TEMP%\\x")},
-        {"Multi", REG_MULTI_SZ, {'a', 0, 'b', 'c', 0, 0}},
+        {"Expand", REG_EXPAND_SZ, Text("%TEMP%\\x\xE9")},
+        {"Multi", REG_MULTI_SZ, {'a', 0, 'b', 'c', 0xFC, 0, 0}},
         {"Quad", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
         {"Nothing", REG_NONE, {}},
         {"Odd type", 0x1234, {0xDE, 0xAD}},
@@ -168,19 +243,36 @@ TEST_F(RegistryFileTest, EveryTypeAndByteSurvivesAFreshLoad)
         {"Long number", REG_DWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
         {"Name with \\ and \" and\nnewline", REG_DWORD, {1, 0, 0, 0}},
         {"@", REG_DWORD, {2, 0, 0, 0}},
+        {"Gr\xF6\xDF\xE9 \x80", REG_DWORD, {3, 0, 0, 0}},
     };
-    Restart();
-    for (const Stored &value : values)
-        ASSERT_EQ(ERROR_SUCCESS, Put("Software\\Vantrel Test\\Types", value.name, value.type, value.data))
-            << value.name;
+    for (const Form &form : EveryForm()) {
+        SCOPED_TRACE(form.name);
+        fs::remove(file);
+        if (!form.start.empty())
+            WriteText(file, form.start);
+        Restart();
+        for (const Stored &value : values)
+            ASSERT_EQ(ERROR_SUCCESS, Put("Software\\Vantrel Test\\Types\\\xC9t\xE9", value.name, value.type,
+                                         value.data))
+                << value.name;
 
-    Restart();
-    for (const Stored &value : values) {
-        DWORD type = 0xFFFF;
-        Bytes data;
-        ASSERT_TRUE(Get("software\\vantrel test\\TYPES", value.name, &type, &data)) << value.name;
-        EXPECT_EQ(value.type, type) << value.name;
-        EXPECT_EQ(value.data, data) << value.name;
+        // The file keeps its form, encoding and line ends.
+        const std::string saved = ReadText(file);
+        EXPECT_EQ(form.saved, saved.substr(0, form.saved.size()));
+        std::u16string text;
+        if (form.wide) {
+            EXPECT_TRUE(DecodesAsUtf16(saved, &text));
+        }
+        EXPECT_TRUE(form.wide ? LineEndsAre(text, form.crlf) : LineEndsAre(saved, form.crlf));
+
+        Restart();
+        for (const Stored &value : values) {
+            DWORD type = 0xFFFF;
+            Bytes data;
+            ASSERT_TRUE(Get("software\\vantrel test\\TYPES\\\xC9t\xE9", value.name, &type, &data)) << value.name;
+            EXPECT_EQ(value.type, type) << value.name;
+            EXPECT_EQ(value.data, data) << value.name;
+        }
     }
 }
 
@@ -232,6 +324,282 @@ TEST_F(RegistryFileTest, HandWrittenFilesAreRead)
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Control Panel", 0, KEY_READ, &key));
     RegCloseKey(key);
+}
+
+// Value lines of every type as Wine's regedit exports them: a 5.00 file
+// in UTF-16 (also read as UTF-8, with and without a mark), and the same
+// values as REGEDIT4 writes them in 8-bit text.
+#define EXPORTED_LINES                                                                       \
+    "[HKEY_CURRENT_USER\\Software\\Kestrelix\\Types]\r\n"                                    \
+    "@=\"def\"\r\n"                                                                          \
+    "\"Bin\"=hex:01,02,ff\r\n"                                                               \
+    "\"BombCount\"=dword:0000007b\r\n"                                                       \
+    "\"Exp\"=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,5c,00,78,00,00,00\r\n"               \
+    "\"LongerNameForTheWrapTest\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,\\\r\n" \
+    "  00,6f,00,6f,00,74,00,25,00,5c,00,73,00,79,00,73,00,74,00,65,00,6d,00,33,00,\\\r\n"    \
+    "  32,00,5c,00,6c,00,69,00,62,00,2e,00,64,00,6c,00,6c,00,00,00\r\n"                      \
+    "\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"                                     \
+    "\"Q\"=hex(b):05,00,00,00,00,00,00,00\r\n"                                               \
+    "\"Text\"=\"caf€ a\\\\b \\\"q\\\"\"\r\n"
+
+TEST_F(RegistryFileTest, RegeditLinesOfEveryTypeAreReadInEachFormAndSavedAsTheyWere)
+{
+    const std::string ansiLines = "[HKEY_CURRENT_USER\\Software\\Kestrelix\\Types]\r\n"
+                                  "@=\"def\"\r\n"
+                                  "\"Bin\"=hex:01,02,ff\r\n"
+                                  "\"BombCount\"=dword:0000007b\r\n"
+                                  "\"Exp\"=hex(2):25,54,45,4d,50,25,5c,78,00\r\n"
+                                  "\"LongerNameForTheWrapTest\"=hex(2):25,53,79,73,74,65,6d,52,6f,6f,74,25,5c,73,79,\\\r\n"
+                                  "  73,74,65,6d,33,32,5c,6c,69,62,2e,64,6c,6c,00\r\n"
+                                  "\"Multi\"=hex(7):61,00,62,00,00\r\n"
+                                  "\"Q\"=hex(b):05,00,00,00,00,00,00,00\r\n"
+                                  "\"Text\"=\"caf\x80 a\\\\b \\\"q\\\"\"\r\n";
+    const std::string parents = "[HKEY_CURRENT_USER\\Software]\r\n\r\n[HKEY_CURRENT_USER\\Software\\Kestrelix]\r\n\r\n";
+    const std::string added = "\"Added\"=dword:00000001\r\n\r\n";
+    const std::string mark = "\xEF\xBB\xBF";
+    struct Case {
+        const char *name;
+        std::string file, saved;
+    };
+    const std::string header5 = kHeader5 + "\r\n\r\n"s;
+    const std::vector<Case> cases = {
+        {"5.00 in UTF-16", Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n" EXPORTED_LINES u"\r\n"),
+         Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
+               u"[HKEY_CURRENT_USER\\Software]\r\n\r\n[HKEY_CURRENT_USER\\Software\\Kestrelix]\r\n\r\n" EXPORTED_LINES
+               u"\"Added\"=dword:00000001\r\n\r\n")},
+        {"5.00 in UTF-8", header5 + EXPORTED_LINES, header5 + parents + EXPORTED_LINES + added},
+        {"5.00 in UTF-8 with a mark", mark + header5 + EXPORTED_LINES, mark + header5 + parents + EXPORTED_LINES + added},
+        {"REGEDIT4", "REGEDIT4\r\n\r\n" + ansiLines, "REGEDIT4\r\n\r\n" + parents + ansiLines + added},
+    };
+    const std::vector<Stored> values = {
+        {"", REG_SZ, Text("def")},
+        {"Bin", REG_BINARY, {1, 2, 0xFF}},
+        {"BombCount", REG_DWORD, {0x7B, 0, 0, 0}},
+        {"Exp", REG_EXPAND_SZ, Text("%TEMP%\\x")},
+        {"LongerNameForTheWrapTest", REG_EXPAND_SZ, Text("%SystemRoot%\\system32\\lib.dll")},
+        {"Multi", REG_MULTI_SZ, {'a', 0, 'b', 0, 0}},
+        {"Q", REG_QWORD, {5, 0, 0, 0, 0, 0, 0, 0}},
+        {"Text", REG_SZ, Text("caf\x80 a\\b \"q\"")},
+    };
+    for (const Case &form : cases) {
+        SCOPED_TRACE(form.name);
+        WriteText(file, form.file);
+        Restart();
+        for (const Stored &value : values) {
+            DWORD type = 0;
+            Bytes data;
+            ASSERT_TRUE(Get("Software\\Kestrelix\\Types", value.name, &type, &data)) << value.name;
+            EXPECT_EQ(value.type, type) << value.name;
+            EXPECT_EQ(value.data, data) << value.name;
+        }
+        ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Kestrelix\\Types", "Added", 1));
+        EXPECT_EQ(form.saved, ReadText(file));
+    }
+}
+
+// Wine's `regedit /E` of the settings key, byte for byte.
+const char16_t kSettingsExport[] = u"Windows Registry Editor Version 5.00\r\n"
+                                   u"\r\n"
+                                   u"[HKEY_CURRENT_USER\\Software\\Kestrelix\\VantrelScreenSaver]\r\n"
+                                   u"\"BombBackdrop\"=dword:00000000\r\n"
+                                   u"\"BombCount\"=dword:0000007b\r\n"
+                                   u"\"BombsOnly\"=dword:00000001\r\n"
+                                   u"\"BombSpeed\"=dword:0000004d\r\n"
+                                   u"\"ScreenDelay\"=dword:00000009\r\n"
+                                   u"\r\n";
+
+TEST_F(RegistryFileTest, ARegeditExportOfTheSettingsIsReadAndStaysUtf16WhenSaved)
+{
+    WriteText(file, Utf16(kSettingsExport));
+    Restart();
+    SaverSettings = SaverSettingsRecord{};
+    LoadSettings();
+    EXPECT_EQ(123, SaverSettings.BombCount);
+    EXPECT_EQ(77, SaverSettings.BombSpeed);
+    EXPECT_EQ(9, SaverSettings.ScreenDelay);
+    EXPECT_EQ(1, SaverSettings.BombsOnly);
+    EXPECT_EQ(0, SaverSettings.BombBackdrop);
+
+    // What OK in the dialog stores, one change made.
+    SaverSettings.BombCount = 200;
+    SaveSettings();
+    std::u16string text;
+    ASSERT_TRUE(DecodesAsUtf16(ReadText(file), &text));
+    EXPECT_EQ(u"Windows Registry Editor Version 5.00\r\n"
+              u"\r\n"
+              u"[HKEY_CURRENT_USER\\Software]\r\n"
+              u"\r\n"
+              u"[HKEY_CURRENT_USER\\Software\\Kestrelix]\r\n"
+              u"\r\n"
+              u"[HKEY_CURRENT_USER\\Software\\Kestrelix\\VantrelScreenSaver]\r\n"
+              u"\"BombBackdrop\"=dword:00000000\r\n"
+              u"\"BombCount\"=dword:000000c8\r\n"
+              u"\"BombsOnly\"=dword:00000001\r\n"
+              u"\"BombSpeed\"=dword:0000004d\r\n"
+              u"\"ScreenDelay\"=dword:00000009\r\n"
+              u"\r\n",
+              text);
+}
+
+TEST_F(RegistryFileTest, UnicodeTextIsSeenInTheAnsiCodePageAndKeptUnicode)
+{
+    WriteText(file, Utf16(u"Windows Registry Editor Version 5.00\r\n"
+                          u"\r\n"
+                          u"[HKEY_CURRENT_USER\\Software\\Ŝnow]\r\n"
+                          u"\"☃\"=dword:00000001\r\n"
+                          u"\r\n"
+                          u"[HKEY_CURRENT_USER\\Software\\Unicode]\r\n"
+                          u"\"Name\"=\"Ŝnow ☃ 𝄞 café\"\r\n"
+                          u"\"Path\"=hex(2):43,00,3a,00,5c,00,03,26,00,00\r\n"
+                          u"\"Größe\"=dword:00000005\r\n"
+                          u"\r\n"));
+    Restart();
+    DWORD type;
+    Bytes data;
+    // Each UTF-16 unit is one ANSI character; what 1252 lacks reads as '?'.
+    ASSERT_TRUE(Get("Software\\Unicode", "Name", &type, &data));
+    EXPECT_EQ(Text("?now ? ?? caf\xE9"), data);
+    ASSERT_TRUE(Get("Software\\Unicode", "Path", &type, &data));
+    EXPECT_EQ(Text("C:\\?"), data);
+    EXPECT_EQ(5u, Number("Software\\Unicode", "Gr\xF6\xDF" "e"));
+    // '?' is a character of its own, not the one it stands for.
+    HKEY key;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\?now", 0, KEY_READ, &key));
+
+    // Written back as it was read, the Unicode text stays; ANSI text set
+    // through the A calls is stored as the characters it stands for.
+    ASSERT_EQ(ERROR_SUCCESS, Put("Software\\Unicode", "Name", REG_SZ, Text("?now ? ?? caf\xE9")));
+    ASSERT_EQ(ERROR_SUCCESS, Put("Software\\Unicode", "Path", REG_EXPAND_SZ, Text("D:\\\xE9")));
+    ASSERT_EQ(ERROR_SUCCESS, Put("Software\\Unicode", "Set", REG_SZ, Text("caf\xE9 \x80")));
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Unicode\\K\xFC" "che", "Gr\xF6\xDF" "e", 6));
+    std::u16string text;
+    ASSERT_TRUE(DecodesAsUtf16(ReadText(file), &text));
+    EXPECT_EQ(u"Windows Registry Editor Version 5.00\r\n"
+              u"\r\n"
+              u"[HKEY_CURRENT_USER\\Software]\r\n"
+              u"\r\n"
+              u"[HKEY_CURRENT_USER\\Software\\Ŝnow]\r\n"
+              u"\"☃\"=dword:00000001\r\n"
+              u"\r\n"
+              u"[HKEY_CURRENT_USER\\Software\\Unicode]\r\n"
+              u"\"Name\"=\"Ŝnow ☃ 𝄞 café\"\r\n"
+              u"\"Path\"=hex(2):44,00,3a,00,5c,00,e9,00,00,00\r\n"
+              u"\"Größe\"=dword:00000005\r\n"
+              u"\"Set\"=\"café €\"\r\n"
+              u"\r\n"
+              u"[HKEY_CURRENT_USER\\Software\\Unicode\\Küche]\r\n"
+              u"\"Größe\"=dword:00000006\r\n"
+              u"\r\n",
+              text);
+    Restart();
+    EXPECT_EQ(6u, Number("Software\\Unicode\\K\xFC" "che", "gR\xF6\xDF" "E"));
+}
+
+TEST_F(RegistryFileTest, DeletionsInAFileAreCarriedOutAsAnImportWouldAndKept)
+{
+    WriteText(file, "REGEDIT4\n"
+                    "\n"
+                    "[HKEY_CURRENT_USER\\Gone]\n"
+                    "\"x\"=dword:00000001\n"
+                    "[HKEY_CURRENT_USER\\Gone\\Child]\n"
+                    "\"y\"=dword:00000002\n"
+                    "[HKEY_CURRENT_USER\\Gone Sibling]\n"
+                    "\"z\"=dword:00000003\n"
+                    "[HKEY_CURRENT_USER\\Kept]\n"
+                    "\"a\"=dword:00000001\n"
+                    "\"b\"=dword:00000002\n"
+                    "\"A\" = -\n"
+                    "@=\"default\"\n"
+                    "@=-\n"
+                    "\"never\"=-\n"
+                    "[-HKEY_CURRENT_USER\\gone]\n"
+                    "\"under a deleted key\"=dword:00000001\n"
+                    "[-HKEY_CURRENT_USER]\n"
+                    "[HKEY_CURRENT_USER\\Gone\\Child\\Grandchild]\n"
+                    "\"w\"=dword:00000004\n");
+    Restart();
+    EXPECT_FALSE(Has("Gone", "x"));
+    EXPECT_FALSE(Has("Gone\\Child", "y"));
+    EXPECT_EQ(4u, Number("Gone\\Child\\Grandchild", "w"));
+    EXPECT_EQ(3u, Number("Gone Sibling", "z"));
+    EXPECT_FALSE(Has("Kept", "a"));
+    EXPECT_EQ(2u, Number("Kept", "b"));
+    EXPECT_FALSE(Has("Kept", nullptr));
+
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Kept", "a", 7));
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Gone", "x", 9));
+    EXPECT_EQ("REGEDIT4\n"
+              "\n"
+              "[HKEY_CURRENT_USER\\Gone Sibling]\n"
+              "\"z\"=dword:00000003\n"
+              "\n"
+              "[HKEY_CURRENT_USER\\Kept]\n"
+              "\"b\"=dword:00000002\n"
+              "\"A\" = -\n"
+              "@=-\n"
+              "\"never\"=-\n"
+              "\"a\"=dword:00000007\n"
+              "\n"
+              "[-HKEY_CURRENT_USER\\gone]\n"
+              "\"under a deleted key\"=dword:00000001\n"
+              "\n"
+              "[-HKEY_CURRENT_USER]\n"
+              "\n"
+              "[HKEY_CURRENT_USER\\Gone]\n"
+              "\"x\"=dword:00000009\n"
+              "\n"
+              "[HKEY_CURRENT_USER\\Gone\\Child]\n"
+              "\n"
+              "[HKEY_CURRENT_USER\\Gone\\Child\\Grandchild]\n"
+              "\"w\"=dword:00000004\n"
+              "\n",
+              ReadText(file));
+    Restart();
+    EXPECT_EQ(7u, Number("Kept", "a"));
+    EXPECT_EQ(9u, Number("Gone", "x"));
+    EXPECT_FALSE(Has("Gone\\Child", "y"));
+}
+
+TEST_F(RegistryFileTest, UndecodableFilesAreUnreadableAndLeftByteForByte)
+{
+    const std::string good = Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                                   u"[HKEY_CURRENT_USER\\Software\\Test]\r\n\"Value\"=dword:00000001\r\n");
+    const std::string ansi = "[HKEY_CURRENT_USER\\Software\\Test]\r\n\"Value\"=dword:00000001\r\n";
+    const std::vector<std::pair<const char *, std::string>> files = {
+        {"UTF-16 of an odd length", good + "\n"},
+        {"a high surrogate alone", good + Utf16(u"; \xD834 x\r\n").substr(2)},
+        {"a low surrogate alone", good + Utf16(u"\"S\"=\"\xDD1E\"\r\n").substr(2)},
+        {"a surrogate pair cut off by the end", good + Utf16(u"; \xD834").substr(2)},
+        {"a big-endian mark", "\xFE\xFF" + good.substr(2)},
+        {"a UTF-16 mark before 8-bit text", "\xFF\xFE" "REGEDIT4\r\n\r\n" + ansi + "\n"},  // of an even length
+        {"a UTF-16 mark before REGEDIT4", Utf16(u"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Test]\r\n"
+                                                u"\"Value\"=dword:00000001\r\n")},
+        {"a UTF-8 mark before no header", "\xEF\xBB\xBF" + ansi},
+        {"5.00 that is not UTF-8", kHeader5 + "\r\n\r\n"s + ansi + "\"Text\"=\"caf\xE9\"\r\n"},
+        {"5.00 with an overlong UTF-8 slash", "\xEF\xBB\xBF"s + kHeader5 + "\r\n" + ansi + "; \xC0\xAF\r\n"},
+    };
+    for (const auto &[name, bytes] : files) {
+        SCOPED_TRACE(name);
+        WriteText(file, bytes);
+        Restart();
+        EXPECT_FALSE(Has("Software\\Test", "Value"));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, PutNumber("Software\\Test", "Value", 2));
+        BYTE one[4] = {1, 0, 0, 0};
+        EXPECT_EQ(ERROR_ACCESS_DENIED, RegSetValueExA(HKEY_CURRENT_USER, "Value", 0, REG_DWORD, one, 4));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteValueA(HKEY_CURRENT_USER, "Value"));
+        EXPECT_EQ(bytes, ReadText(file));
+        EXPECT_EQ(std::vector<std::string>{"registry.reg"}, FolderEntries());
+    }
+
+    // Another program saves a file we cannot decode while we run: our next
+    // save is refused and its file stays.
+    WriteText(file, good);
+    Restart();
+    EXPECT_EQ(1u, Number("Software\\Test", "Value"));
+    const std::string broken = good + "\n";
+    WriteText(file, broken);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, PutNumber("Software\\Test", "Value", 2));
+    EXPECT_EQ(broken, ReadText(file));
 }
 
 TEST_F(RegistryFileTest, DamagedFileGivesWhatCanBeReadAndKeepsTheRestInPlace)

@@ -3,6 +3,8 @@
 // than reading on.
 #include "user/dialogs/template.h"
 
+#include "kernel/code_page.h"
+
 namespace layer {
 
 namespace {
@@ -135,31 +137,6 @@ bool ParseItem(Cursor &c, bool extended, DialogItemTemplate *item) {
 }
 
 }  // namespace
-
-std::string AnsiFromUtf16(const std::u16string &text) {
-    // Code points of Windows-1252's 0x80..0x9F row; 0 where it has none.
-    static const char16_t row80[32] = {
-        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-    std::string out;
-    out.reserve(text.size());
-    for (char16_t c : text) {
-        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            out.push_back((char)c);
-            continue;
-        }
-        char mapped = '?';
-        for (int i = 0; i < 32; ++i) {
-            if (row80[i] && row80[i] == c) {
-                mapped = (char)(0x80 + i);
-                break;
-            }
-        }
-        out.push_back(mapped);
-    }
-    return out;
-}
 
 bool ParseDialogTemplate(const uint8_t *data, size_t size, DialogTemplate *out) {
     *out = DialogTemplate{};

@@ -37,10 +37,6 @@ struct DialogTemplate {
 // False (and `out` left meaningful only in part) when the bytes are not a whole template.
 bool ParseDialogTemplate(const uint8_t *data, size_t size, DialogTemplate *out);
 
-// The text of a UTF-16 string as the ANSI functions see it (Windows-1252;
-// what that code page lacks becomes '?').
-std::string AnsiFromUtf16(const std::u16string &text);
-
 }  // namespace layer
 
 #endif
