@@ -130,7 +130,24 @@ Spelling Split(const std::string &a) {
 
 bool IsModuleRun(const Spelling &s) { return s.dashes && (s.name == "root" || s.name == "window-id"); }
 
-std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
+// An argument as an error line shows it: control bytes (a newline would split
+// the one line a caller reads) are spelled \xNN.
+std::string Printable(const std::string &text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string shown;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) {
+            shown += "\\x";
+            shown += kHex[c >> 4];
+            shown += kHex[c & 15];
+        } else {
+            shown += (char)c;
+        }
+    }
+    return shown;
+}
+
+std::string Quoted(const std::string &text) { return "\"" + Printable(text) + "\""; }
 
 }  // namespace
 

@@ -141,6 +141,10 @@ TEST(ModuleOptionsTest, WhatIsNotUnderstoodIsNamedOnOneLine) {
         {{"s", "--no-backdrop=yes"}, "--no-backdrop takes no value"},
         {{"s", "--root=1"}, "--root takes no value"},
         {{"s", "--help=me"}, "--help takes no value"},
+        // Control bytes in what is named are spelled out, so the line stays one.
+        {{"s", "--r@\x01\n"}, "unknown option \"--r@\\x01\\x0a\"; --help lists the options"},
+        {{"s", "--root", "x\ny"}, "unexpected argument \"x\\x0ay\" (a module run takes options only)"},
+        {{"s", "--bomb-count=\r\x7f"}, "--bomb-count wants a whole number, not \"\\x0d\\x7f\""},
     };
     for (const Case &c : cases) {
         ModuleOptions o = ParseModuleOptions(c.args);
