@@ -26,6 +26,7 @@ PACKAGES=(
   xvfb xdotool x11-utils libx11-dev libxext-dev libxfixes-dev imagemagick
   zlib1g-dev
   clang llvm libclang-rt-14-dev
+  dpkg-dev lintian unzip
 )
 
 step() { printf '==> %s\n' "$*"; }
