@@ -138,10 +138,10 @@ LICENSE.txt" "$(unzip -Z1 "$ZIP")"
   scr=$TMP/zip/VantrelSaver.scr
 
   # Only libraries every Windows has: nothing of MinGW's runtime.
-  imports=$(i686-w64-mingw32-objdump -p "$scr" | sed -nE 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z')
+  imports=$(i686-w64-mingw32-objdump -p "$scr" | sed -nE 's/^\s*DLL Name: //p' | tr '[:lower:]' '[:upper:]')
   foreign=$(grep -vxE 'KERNEL32\.DLL|USER32\.DLL|GDI32\.DLL|ADVAPI32\.DLL|COMCTL32\.DLL|MSVCRT\.DLL' <<<"$imports")
   if [[ -n $imports && -z $foreign ]]; then
-    pass "the .scr imports only system libraries ($(echo $imports))"
+    pass "the .scr imports only system libraries (${imports//$'\n'/ })"
   else
     fail "the .scr imports only system libraries" "$imports"
   fi
