@@ -27,6 +27,7 @@ PACKAGES=(
   xscreensaver libxml2-utils
   zlib1g-dev
   clang llvm libclang-rt-14-dev
+  dpkg-dev lintian unzip
 )
 
 step() { printf '==> %s\n' "$*"; }

@@ -7,6 +7,7 @@
 #   sanitizer   the same under ASan, UBSan and LSan, then a short run of every fuzz target
 #   windows     the conformance tests built for Windows, under Wine
 #   e2e         the real VantrelSaver.scr under Wine, driven from outside
+#   package     the Debian package and the Windows zip, made and looked into
 #
 # The Windows tiers share one private X display and one throw-away Wine prefix,
 # both removed on the way out whatever happens.
@@ -154,7 +155,9 @@ run_native_e2e() {
   unset VANTREL_NATIVE_SESSION
 }
 
+native_built=0
 if build_ok native native; then
+  native_built=1
   run_ctest "native: unit + conformance"
   printf '\n===== native X session =====\n'
   session_started=$SECONDS
@@ -195,7 +198,9 @@ run_windows_tiers() {
   done
 }
 
+windows_built=0
 if build_ok Windows windows && ((SECONDS < TEST_BUDGET)); then
+  windows_built=1
   printf '\n===== Wine session =====\n'
   session_started=$SECONDS
   if xsession_start_display && xsession_start_wine; then
@@ -203,6 +208,11 @@ if build_ok Windows windows && ((SECONDS < TEST_BUDGET)); then
   else
     record "Wine session" 1 0 1 $((SECONDS - session_started))
   fi
+fi
+
+# --- packages: both trees' package targets ----------------------------------------
+if ((native_built && windows_built)); then
+  run_tier "package: .deb and .zip" 300 tests/package/packages.sh
 fi
 
 printf '\nall tiers took %d s\n' $((SECONDS - started_all))

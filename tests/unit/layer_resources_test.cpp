@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/kernel/resource_file.h"
+#include "resources/resource.h"
 #include "tests/unit/res_builder.h"
 
 namespace {
@@ -170,6 +171,10 @@ TEST_F(LayerResources, ProgramResourcesComeBackAfterAReset) {
     layer::ResetHeadless(640, 480);
     // The built-in script always carries the version resource.
     EXPECT_NE("<missing>", Read(MAKEINTRESOURCEA(1), RT_VERSION));
+    // The manifest (type 24) is Windows' alone; the records after it still
+    // count, and it reads back as the XML it is.
+    EXPECT_EQ("<?xml", Read(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)).substr(0, 5));
+    EXPECT_NE("<missing>", Read(MAKEINTRESOURCEA(IDD_CONFIG), RT_DIALOG));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 //
 //   artgen --out DIR     write all pictures, the icon and the contact sheet
 //   artgen --check DIR   check the files in DIR against the same rules
+//   artgen --icons DIR   the icon as PNGs in a desktop icon theme's layout,
+//                        DIR/<n>x<n>/apps/vantrel-saver.png
 //
 // Exit code 0 when all is well, 1 when a rule is broken (nothing written),
 // 2 on a usage or file error.
@@ -48,17 +50,13 @@ bool Report(const std::vector<std::string>& errors) {
     return errors.empty();
 }
 
-int Write(const fs::path& dir) {
-    FileSet files = Generate();
-    if (!Report(CheckArt(files))) {
-        std::fprintf(stderr, "artgen: nothing written\n");
-        return 1;
-    }
+// Names in `files` may hold folders, which are made as needed.
+int WriteFiles(const fs::path& dir, const FileSet& files) {
     std::error_code ec;
-    fs::create_directories(dir, ec);
     for (const auto& [name, bytes] : files) {
-        // Write beside the target and rename, so a reader never sees half a file.
         fs::path target = dir / name, temp = dir / (name + ".tmp");
+        fs::create_directories(target.parent_path(), ec);
+        // Write beside the target and rename, so a reader never sees half a file.
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         out.close();
@@ -69,6 +67,26 @@ int Write(const fs::path& dir) {
         }
     }
     return 0;
+}
+
+int Write(const fs::path& dir) {
+    FileSet files = Generate();
+    if (!Report(CheckArt(files))) {
+        std::fprintf(stderr, "artgen: nothing written\n");
+        return 1;
+    }
+    return WriteFiles(dir, files);
+}
+
+// The sizes desktops look for in the hicolor theme; 16 and 32 are the
+// pictures the .ico carries.
+int WriteIcons(const fs::path& dir) {
+    FileSet files;
+    for (int size : {16, 32, 48, 64, 128, 256}) {
+        std::string side = std::to_string(size);
+        files[side + "x" + side + "/apps/vantrel-saver.png"] = IconPng(BombIcon(size));
+    }
+    return WriteFiles(dir, files);
 }
 
 int Check(const fs::path& dir) {
@@ -91,6 +109,7 @@ int Check(const fs::path& dir) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--out") return Write(argv[2]);
     if (argc == 3 && std::string(argv[1]) == "--check") return Check(argv[2]);
-    std::fprintf(stderr, "usage: artgen --out DIR | --check DIR\n");
+    if (argc == 3 && std::string(argv[1]) == "--icons") return WriteIcons(argv[2]);
+    std::fprintf(stderr, "usage: artgen --out DIR | --check DIR | --icons DIR\n");
     return 2;
 }

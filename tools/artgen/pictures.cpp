@@ -743,33 +743,31 @@ IndexedImage AboutPicture() {
     return Quantize(c);
 }
 
-std::vector<IconImage> BombIcons() {
-    std::vector<IconImage> icons;
-    for (int size : {16, 32}) {
-        const float s = static_cast<float>(size);
-        const Point nose{s * 0.1f, s * 0.9f}, tail{s * 0.86f, s * 0.14f};
-        Canvas c(size, size);
-        DrawShadedBomb(c, nose, tail, Rgb(70, 160, 100), Rgb(50, 120, 80));
-        IconImage icon;
-        icon.image = Quantize(c);
-        icon.transparent.assign(static_cast<size_t>(size) * size, 0);
-        // Index 0 is the darkest entry; made exactly black it is what the
-        // transparent pixels hold, so they leave the screen as it is.
-        icon.image.table[0] = {0, 0, 0};
-        for (int y = 0; y < size; ++y)
-            for (int x = 0; x < size; ++x) {
-                int hits = 0;
-                for (int sy = 0; sy < 4; ++sy)
-                    for (int sx = 0; sx < 4; ++sx)
-                        hits += InsideBomb(nose, tail, x + (sx + 0.5f) * 0.25f, y + (sy + 0.5f) * 0.25f);
-                if (hits < 8) {
-                    icon.transparent[static_cast<size_t>(y) * size + x] = 1;
-                    icon.image.pixels[static_cast<size_t>(y) * size + x] = 0;
-                }
+IconImage BombIcon(int size) {
+    const float s = static_cast<float>(size);
+    const Point nose{s * 0.1f, s * 0.9f}, tail{s * 0.86f, s * 0.14f};
+    Canvas c(size, size);
+    DrawShadedBomb(c, nose, tail, Rgb(70, 160, 100), Rgb(50, 120, 80));
+    IconImage icon;
+    icon.image = Quantize(c);
+    icon.transparent.assign(static_cast<size_t>(size) * size, 0);
+    // Index 0 is the darkest entry; made exactly black it is what the
+    // transparent pixels hold, so they leave the screen as it is.
+    icon.image.table[0] = {0, 0, 0};
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            int hits = 0;
+            for (int sy = 0; sy < 4; ++sy)
+                for (int sx = 0; sx < 4; ++sx)
+                    hits += InsideBomb(nose, tail, x + (sx + 0.5f) * 0.25f, y + (sy + 0.5f) * 0.25f);
+            if (hits < 8) {
+                icon.transparent[static_cast<size_t>(y) * size + x] = 1;
+                icon.image.pixels[static_cast<size_t>(y) * size + x] = 0;
             }
-        icons.push_back(std::move(icon));
-    }
-    return icons;
+        }
+    return icon;
 }
+
+std::vector<IconImage> BombIcons() { return {BombIcon(16), BombIcon(32)}; }
 
 }  // namespace artgen

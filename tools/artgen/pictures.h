@@ -28,7 +28,8 @@ IndexedImage Backdrop();
 IndexedImage ConfigBanner();  // 128 x 64
 IndexedImage AboutPicture();  // 128 x 80
 
-// 16 x 16 and 32 x 32.
+// The icon drawn at any size; the .ico holds 16 x 16 and 32 x 32.
+IconImage BombIcon(int size);
 std::vector<IconImage> BombIcons();
 
 }  // namespace artgen

@@ -30,9 +30,11 @@ int Paeth(int a, int b, int c) {
     return (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
 }
 
-// A truecolour PNG, rows top-down, 3 bytes a pixel.
-std::vector<uint8_t> WritePng(int width, int height, const std::vector<uint8_t>& rgb) {
-    const size_t stride = static_cast<size_t>(width) * 3;
+}  // namespace
+
+std::vector<uint8_t> WritePng(int width, int height, int channels, const std::vector<uint8_t>& rgb) {
+    const size_t bpp = static_cast<size_t>(channels);
+    const size_t stride = static_cast<size_t>(width) * bpp;
     std::vector<uint8_t> raw;
     raw.reserve((stride + 1) * height);
     std::vector<uint8_t> candidate(stride), best(stride);
@@ -46,7 +48,7 @@ std::vector<uint8_t> WritePng(int width, int height, const std::vector<uint8_t>&
         for (uint8_t filter = 0; filter <= 4; ++filter) {
             long score = 0;
             for (size_t i = 0; i < stride; ++i) {
-                int a = i >= 3 ? cur[i - 3] : 0, b = up ? up[i] : 0, c = (up && i >= 3) ? up[i - 3] : 0;
+                int a = i >= bpp ? cur[i - bpp] : 0, b = up ? up[i] : 0, c = (up && i >= bpp) ? up[i - bpp] : 0;
                 int pred = filter == 0 ? 0 : filter == 1 ? a : filter == 2 ? b : filter == 3 ? (a + b) / 2 : Paeth(a, b, c);
                 candidate[i] = static_cast<uint8_t>(cur[i] - pred);
                 score += candidate[i] < 128 ? candidate[i] : 256 - candidate[i];
@@ -69,14 +71,13 @@ std::vector<uint8_t> WritePng(int width, int height, const std::vector<uint8_t>&
     std::vector<uint8_t> header;
     Put32Be(header, static_cast<uint32_t>(width));
     Put32Be(header, static_cast<uint32_t>(height));
-    header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB, deflate, adaptive filters, no interlace
+    // 8 bits a sample, RGB or RGBA; deflate, adaptive filters, no interlace.
+    header.insert(header.end(), {8, static_cast<uint8_t>(channels == 4 ? 6 : 2), 0, 0, 0});
     PutChunk(out, "IHDR", header);
     PutChunk(out, "IDAT", packed);
     PutChunk(out, "IEND", {});
     return out;
 }
-
-}  // namespace
 
 namespace {
 
@@ -149,7 +150,18 @@ std::vector<uint8_t> ContactSheet(const std::map<int, IndexedImage>& bitmaps, co
             Rgb8 c = ToRgb8(sheet.At(x, y));
             rgb.insert(rgb.end(), {c.r, c.g, c.b});
         }
-    return WritePng(width, height, rgb);
+    return WritePng(width, height, 3, rgb);
+}
+
+std::vector<uint8_t> IconPng(const IconImage& icon) {
+    const IndexedImage& im = icon.image;
+    std::vector<uint8_t> rgba;
+    rgba.reserve(im.pixels.size() * 4);
+    for (size_t i = 0; i < im.pixels.size(); ++i) {
+        const Rgb8& c = im.table[im.pixels[i]];
+        rgba.insert(rgba.end(), {c.r, c.g, c.b, static_cast<uint8_t>(icon.transparent[i] ? 0 : 255)});
+    }
+    return WritePng(im.width, im.height, 4, rgba);
 }
 
 }  // namespace artgen

@@ -1,0 +1,167 @@
+#!/usr/bin/env bash
+# The packages a user installs, made by the package targets of both trees:
+# the Debian package's files and control fields, the packaged program run
+# from an unpacked copy, lintian's verdict; the Windows zip's contents and
+# what the .scr inside it carries (manifest, version, icon, imports).
+#
+# Needs built trees (./setup.sh); VANTREL_NATIVE_TREE and VANTREL_WIN_TREE
+# name others than build/ and build-win/.
+set -uo pipefail
+# shellcheck source=tests/lib/common.sh
+source "$(dirname "$0")/../lib/common.sh"
+
+NATIVE_TREE=${VANTREL_NATIVE_TREE:-$VANTREL_ROOT/build}
+WIN_TREE=${VANTREL_WIN_TREE:-$VANTREL_ROOT/build-win}
+TMP=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-package.XXXXXX")
+BG_DIR=$TMP
+trap 'bg_kill_all; rm -rf "$TMP"' EXIT
+
+VERSION=$(sed -nE 's/^project\(VantrelSaver VERSION ([0-9.]+).*/\1/p' "$VANTREL_ROOT/CMakeLists.txt")
+[[ -n $VERSION ]] || die "no version in CMakeLists.txt"
+
+# build_package TREE: the tree's package target, its output kept for a failure.
+build_package() { cmake --build "$1" --target package >"$TMP/package.log" 2>&1; }
+
+# same_text NAME WANT GOT: the texts must match line for line; same_lines
+# compares them as sets of lines.
+same_text() {
+  local name=$1 delta
+  delta=$(diff <(echo "$2") <(echo "$3"))
+  if [[ -z $delta ]]; then pass "$name"; else fail "$name" "$delta"; fi
+}
+same_lines() { same_text "$1" "$(sort <<<"$2")" "$(sort <<<"$3")"; }
+
+# expect_all NAME TEXT PATTERN...: every extended regular expression matches a line of TEXT.
+expect_all() {
+  local name=$1 text=$2 missing=() pattern
+  shift 2
+  for pattern in "$@"; do grep -qE -- "$pattern" <<<"$text" || missing+=("no line matches: $pattern"); done
+  if ((${#missing[@]} == 0)); then pass "$name"; else fail "$name" "${missing[@]}" "$text"; fi
+}
+
+# --- the Debian package -----------------------------------------------------------
+DEB=$NATIVE_TREE/vantrel-saver_${VERSION}-1_$(dpkg --print-architecture).deb
+rm -f "$DEB"
+if build_package "$NATIVE_TREE" && [[ -f $DEB ]]; then
+  pass "the native package target writes $(basename "$DEB")"
+
+  # Every file and link, owned by root; nothing the user did not ask for.
+  listing=$(dpkg-deb -c "$DEB")
+  files=$(awk '$1 !~ /^d/ { print $6 }' <<<"$listing")
+  icons=$(for s in 16 32 48 64 128 256; do echo "./usr/share/icons/hicolor/${s}x$s/apps/vantrel-saver.png"; done)
+  same_lines "the package holds exactly its files" "./usr/libexec/xscreensaver/vantrel-saver
+./usr/bin/vantrel-saver
+./usr/share/xscreensaver/config/vantrel-saver.xml
+./usr/share/man/man6/vantrel-saver.6.gz
+./usr/share/applications/vantrel-saver-settings.desktop
+./usr/share/doc/vantrel-saver/copyright
+./usr/share/doc/vantrel-saver/changelog.Debian.gz
+$icons" "$files"
+  expect_all "the command is a relative link to the module" "$listing" \
+    '^l.* \./usr/bin/vantrel-saver -> \.\./libexec/xscreensaver/vantrel-saver$'
+  owners=$(awk '$2 != "root/root"' <<<"$listing")
+  if [[ -z $owners ]]; then pass "every entry belongs to root"; else fail "every entry belongs to root" "$owners"; fi
+
+  control=$(dpkg-deb -f "$DEB")
+  expect_all "control fields: name, version, dependencies from the binary, xscreensaver recommended" "$control" \
+    '^Package: vantrel-saver$' "^Version: ${VERSION//./\\.}-1\$" "^Architecture: $(dpkg --print-architecture)\$" \
+    '^Depends: .*libc6 \(>=' '^Depends: .*libx11-6' '^Recommends: xscreensaver$' '^Section: x11$' \
+    '^Maintainer: .+ <[^ ]+@[^ ]+>$' '^Description: [a-z]' '^ [A-Z]'
+
+  ROOT=$TMP/root
+  dpkg-deb -x "$DEB" "$ROOT"
+  # A version bump must reach the changelog too, or dpkg and the changelog disagree.
+  top=$(zcat "$ROOT/usr/share/doc/vantrel-saver/changelog.Debian.gz" | head -n1)
+  expect_all "the changelog's newest entry is the package's version" "$top" \
+    "^vantrel-saver \\(${VERSION//./\\.}-1\\) "
+  sizes=()
+  for icon in "$ROOT"/usr/share/icons/hicolor/*/apps/vantrel-saver.png; do
+    dir=$(basename "$(dirname "$(dirname "$icon")")")
+    # Width and height are the first fields of the PNG header.
+    read -r w h < <(od -An -tu4 --endian=big -j16 -N8 "$icon")
+    [[ $dir == "${w}x$h" ]] || sizes+=("$dir holds a ${w}x$h picture")
+  done
+  if ((${#sizes[@]} == 0)); then pass "each icon has its folder's size"; else fail "each icon has its folder's size" "${sizes[@]}"; fi
+  desktop=$(cat "$ROOT/usr/share/applications/vantrel-saver-settings.desktop")
+  expect_all "the menu entry opens the settings dialog with the icon" "$desktop" \
+    '^Exec=vantrel-saver /c$' '^Icon=vantrel-saver$' '^Type=Application$'
+
+  # The packaged, stripped program: its embedded resources and the whole
+  # paint path, on the invisible desktop, until SIGTERM ends it.
+  saver=$ROOT/usr/bin/vantrel-saver
+  help=$(env -u DISPLAY timeout 10 "$saver" --help 2>&1)
+  expect_all "the packaged program answers --help with its options" "$help" \
+    '--bomb-count' '--bomb-speed' '--screen-delay' '--bombs-only' '--backdrop' '--fps'
+  bg_start headless env -u DISPLAY VANTREL_BACKEND=headless VANTREL_HEADLESS_SIZE=320x240 \
+    VANTREL_REGISTRY="$TMP/registry.reg" "$saver" /s
+  if stays_true 3 bg_running headless; then
+    kill -TERM "$(cat "$BG_DIR/headless.pid")"
+    if bg_wait headless 30 && [[ $(bg_rc headless) == 0 && -z $(bg_output headless) ]]; then
+      pass "the packaged program renders headless until SIGTERM, then exits 0 quietly"
+    else
+      fail "the packaged program renders headless until SIGTERM, then exits 0 quietly" \
+        "status $(bg_rc headless)" "$(bg_output headless)"
+    fi
+  else
+    fail "the packaged program keeps rendering headless" "status $(bg_rc headless)" "$(bg_output headless)"
+  fi
+  bg_kill headless
+
+  # Errors fail; warnings are listed for people to judge.
+  report=$(lintian --allow-root "$DEB" 2>&1)
+  errors=$(grep -E '^E: ' <<<"$report")
+  [[ -n $report ]] && printf '      lintian: %s\n' "${report//$'\n'/$'\n      lintian: '}"
+  if [[ -z $errors ]]; then pass "lintian reports no errors"; else fail "lintian reports no errors" "$errors"; fi
+else
+  fail "the native package target writes $(basename "$DEB")" "$(tail -n 30 "$TMP/package.log")"
+fi
+
+# --- the Windows zip --------------------------------------------------------------
+ZIP=$WIN_TREE/VantrelSaver-$VERSION-win32.zip
+rm -f "$ZIP"
+if build_package "$WIN_TREE" && [[ -f $ZIP ]]; then
+  pass "the Windows package target writes $(basename "$ZIP")"
+  same_lines "the zip holds the program, README.txt and the licence" "VantrelSaver.scr
+README.txt
+LICENSE.txt" "$(unzip -Z1 "$ZIP")"
+  unzip -q "$ZIP" -d "$TMP/zip"
+  readme=$(cat "$TMP/zip/README.txt")
+  expect_all "README.txt says how to install, in Windows line ends" "$readme" \
+    "Vantrel Screen Saver ${VERSION//./\\.} for Windows"$'\r$' 'Right-click VantrelSaver\.scr and choose Install' \
+    'copy VantrelSaver\.scr into the Windows folder'
+  scr=$TMP/zip/VantrelSaver.scr
+
+  # Only libraries every Windows has: nothing of MinGW's runtime.
+  imports=$(i686-w64-mingw32-objdump -p "$scr" | sed -nE 's/^\s*DLL Name: //p' | tr '[:lower:]' '[:upper:]')
+  foreign=$(grep -vxE 'KERNEL32\.DLL|USER32\.DLL|GDI32\.DLL|ADVAPI32\.DLL|COMCTL32\.DLL|MSVCRT\.DLL' <<<"$imports")
+  if [[ -n $imports && -z $foreign ]]; then
+    pass "the .scr imports only system libraries (${imports//$'\n'/ })"
+  else
+    fail "the .scr imports only system libraries" "$imports"
+  fi
+  if i686-w64-mingw32-objdump -h "$scr" | grep -q '\.debug'; then
+    fail "the packaged .scr is stripped" "$(i686-w64-mingw32-objdump -h "$scr" | grep '\.debug')"
+  else
+    pass "the packaged .scr is stripped"
+  fi
+
+  # The resources as the system sees them, read back out of the .scr.
+  if resources=$(i686-w64-mingw32-windres -J coff -i "$scr" -O rc 2>&1); then
+    expect_all "the .scr carries its manifest, version resource and icon" "$resources" \
+      '^1 24 ' '^1 VERSIONINFO' 'VALUE "FileVersion", "'"${VERSION//./\\.}" '^139 14 ' '^1 3 '
+    # The manifest's text: windres writes it as rc strings.
+    manifest=$(awk '/^1 24 /{inside=1; next} inside && /^END/{exit} inside && /^  "/' <<<"$resources" |
+      sed -E 's/^  "//; s/"$//; s/""/"/g; s/\\n$//')
+    same_text "the manifest in the .scr is resources/saver.manifest" \
+      "$(cat "$VANTREL_ROOT/resources/saver.manifest")" "$manifest"
+    expect_all "the manifest: Vista to 11, asInvoker, per-monitor DPI with fallback, common controls 6" "$manifest" \
+      'e2011457-1546-43c5-a5fe-008deee3d3f0' '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a' 'level="asInvoker"' \
+      '>PerMonitorV2' '>true/pm<' 'Microsoft\.Windows\.Common-Controls" version="6\.0\.0\.0"'
+  else
+    fail "windres reads the .scr's resources" "$resources"
+  fi
+else
+  fail "the Windows package target writes $(basename "$ZIP")" "$(tail -n 30 "$TMP/package.log")"
+fi
+
+report_summary
