@@ -106,11 +106,13 @@ void ShownWriter::Row(int y, const uint8_t *indices) {
     };
     const int b0 = x0 / kShownBlock, b1 = (x1 - 1) / kShownBlock + 1;
     for (int b = b0; b < b1; ++b) {
-        int a = b * kShownBlock, e = a + kShownBlock;
+        // The last block of a row ends at the surface's edge.
+        int a = b * kShownBlock, e = std::min(a + kShownBlock, width_);
         bool whole = a >= x0 && e <= x1;
         bool differs;
         if (whole) {
-            differs = stale[b] || BlockDiffers(was + a, from + a);
+            differs = stale[b] || (e - a == kShownBlock ? BlockDiffers(was + a, from + a)
+                                                         : std::memcmp(was + a, from + a, (size_t)(e - a)) != 0);
             stale[b] = 0;
         } else {
             // A block the copy covers in part: compared and converted in
