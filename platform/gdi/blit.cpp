@@ -161,10 +161,19 @@ void PixelTable(const BitmapObject &src, uint32_t lut[256]) {
 // ---- row kernels -------------------------------------------------------------
 
 // AND and OR act bytewise, so one loop serves 8-bit indices and 32-bit
-// pixels; eight bytes a step.
+// pixels; sixteen bytes a step, then eight, then one.
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+
 template <bool IsAnd>
 inline void CombineBytes(uint8_t *__restrict d, const uint8_t *__restrict s, size_t n) {
     size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        Bytes16 a, b;
+        std::memcpy(&a, d + i, 16);
+        std::memcpy(&b, s + i, 16);
+        a = IsAnd ? (a & b) : (a | b);
+        std::memcpy(d + i, &a, 16);
+    }
     for (; i + 8 <= n; i += 8) {
         uint64_t a, b;
         std::memcpy(&a, d + i, 8);
@@ -188,9 +197,6 @@ inline void MapRow(uint8_t *__restrict d, const uint8_t *__restrict s, int n, co
     for (int i = 0; i < n; ++i) d[i] = map[s[i]];
 }
 
-inline void ExpandRow(uint32_t *__restrict d, const uint8_t *__restrict s, int n, const uint32_t *__restrict lut) {
-    for (int i = 0; i < n; ++i) d[i] = lut[s[i]];
-}
 
 // Nearest index for 32-bit pixels; runs of one colour are common, so the
 // last answer is kept.
@@ -254,9 +260,9 @@ void CopyRect(const Plane &dst, const RECT &r, const Plane &src, int sx, int sy,
             uint32_t *d = reinterpret_cast<uint32_t *>(dst.Row(r.top + y)) + r.left;
             const uint8_t *s = src.Row(sy + y) + sx;
             if (op == Op::Copy) {
-                ExpandRow(d, s, n, lut);
+                ExpandIndices(d, s, n, lut);
             } else {
-                ExpandRow(tmp, s, n, lut);
+                ExpandIndices(tmp, s, n, lut);
                 ApplyBytes(reinterpret_cast<uint8_t *>(d), reinterpret_cast<const uint8_t *>(tmp), (size_t)n * 4, op);
             }
         }

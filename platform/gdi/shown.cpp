@@ -14,21 +14,20 @@ namespace layer {
 
 namespace {
 
-inline uint64_t Load64(const uint8_t *p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
 
 inline bool BlockDiffers(const uint8_t *a, const uint8_t *b) {
-    static_assert(kShownBlock % 8 == 0, "blocks are whole words");
-    uint64_t d = 0;
-    for (int i = 0; i < kShownBlock; i += 8) d |= Load64(a + i) ^ Load64(b + i);
-    return d != 0;
-}
-
-inline void ExpandIndices(uint32_t *__restrict d, const uint8_t *__restrict s, int n, const uint32_t *__restrict table) {
-    for (int i = 0; i < n; ++i) d[i] = table[s[i]];
+    static_assert(kShownBlock % 16 == 0, "blocks are whole vectors");
+    Bytes16 d = {};
+    for (int i = 0; i < kShownBlock; i += 16) {
+        Bytes16 x, y;
+        std::memcpy(&x, a + i, 16);
+        std::memcpy(&y, b + i, 16);
+        d |= x ^ y;
+    }
+    uint64_t halves[2];
+    std::memcpy(halves, &d, 16);
+    return (halves[0] | halves[1]) != 0;
 }
 
 ShownIndices *ShownFor(Window *w, const uint32_t table[256]) {
