@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace layer {
 
@@ -79,9 +80,11 @@ public:
     // for them); false on a desktop that only exists in memory.
     virtual bool Interactive() const { return false; }
 
-    // Shows `dirty` (client coordinates) of a window's 32-bit 0x00RRGGBB
-    // client surface, `width` pixels per row.
-    virtual void Present(uintptr_t window, const uint32_t *pixels, int width, int height, const RECT &dirty) = 0;
+    // Shows the `dirty` rectangles (client coordinates) of a window's 32-bit
+    // 0x00RRGGBB client surface, `width` pixels per row; the rest of the
+    // window shows what it showed. No rectangles: nothing is sent.
+    virtual void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
+                         const std::vector<RECT> &dirty) = 0;
 
     // Waits at most `timeoutMs` (negative: no limit, 0: just collect what is
     // there) for native events and reports them to `sink`. Returns true when

@@ -161,10 +161,19 @@ void PixelTable(const BitmapObject &src, uint32_t lut[256]) {
 // ---- row kernels -------------------------------------------------------------
 
 // AND and OR act bytewise, so one loop serves 8-bit indices and 32-bit
-// pixels; eight bytes a step.
+// pixels; sixteen bytes a step, then eight, then one.
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+
 template <bool IsAnd>
 inline void CombineBytes(uint8_t *__restrict d, const uint8_t *__restrict s, size_t n) {
     size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        Bytes16 a, b;
+        std::memcpy(&a, d + i, 16);
+        std::memcpy(&b, s + i, 16);
+        a = IsAnd ? (a & b) : (a | b);
+        std::memcpy(d + i, &a, 16);
+    }
     for (; i + 8 <= n; i += 8) {
         uint64_t a, b;
         std::memcpy(&a, d + i, 8);
@@ -188,9 +197,6 @@ inline void MapRow(uint8_t *__restrict d, const uint8_t *__restrict s, int n, co
     for (int i = 0; i < n; ++i) d[i] = map[s[i]];
 }
 
-inline void ExpandRow(uint32_t *__restrict d, const uint8_t *__restrict s, int n, const uint32_t *__restrict lut) {
-    for (int i = 0; i < n; ++i) d[i] = lut[s[i]];
-}
 
 // Nearest index for 32-bit pixels; runs of one colour are common, so the
 // last answer is kept.
@@ -254,9 +260,9 @@ void CopyRect(const Plane &dst, const RECT &r, const Plane &src, int sx, int sy,
             uint32_t *d = reinterpret_cast<uint32_t *>(dst.Row(r.top + y)) + r.left;
             const uint8_t *s = src.Row(sy + y) + sx;
             if (op == Op::Copy) {
-                ExpandRow(d, s, n, lut);
+                ExpandIndices(d, s, n, lut);
             } else {
-                ExpandRow(tmp, s, n, lut);
+                ExpandIndices(tmp, s, n, lut);
                 ApplyBytes(reinterpret_cast<uint8_t *>(d), reinterpret_cast<const uint8_t *>(tmp), (size_t)n * 4, op);
             }
         }
@@ -379,6 +385,19 @@ BOOL Blit(HDC hdcDst, int x, int y, int w, int h, HDC hdcSrc, int sx, int sy, DW
               Clamp(bottom, 0, dst.height)};
 
     RECT drawn = {0, 0, 0, 0};
+    if (op == Op::Copy && dst.window && src.bpp == 8) {
+        // A frame of the program: only what differs from what the window
+        // shows is converted and presented.
+        uint32_t lut[256];
+        PixelTable(*src.bitmap, lut);
+        ForEachPiece(dstDc, r, [&](const RECT &piece) {
+            ShownWriter writer(dstDc->window, reinterpret_cast<uint32_t *>(dst.top), dst.width, dst.height, lut, piece);
+            for (LONG row = piece.top; row < piece.bottom; ++row)
+                writer.Row(row, src.Row((int)(row + dy)) + (piece.left + dx));
+            writer.Finish();
+        });
+        return TRUE;
+    }
     if (!needsSource) {
         ForEachPiece(dstDc, r, [&](const RECT &piece) {
             FillPlane(dst, piece, op);
@@ -446,8 +465,9 @@ struct StretchJob {
     Op op;
 };
 
-template <typename T, typename Reader>
-void StretchRows(const StretchJob &job, Reader read) {
+// Stretches the job's rows and hands each finished one to `put(y, row)`.
+template <typename T, typename Reader, typename Put>
+void StretchRows(const StretchJob &job, Reader read, Put put) {
     const int n = job.r.right - job.r.left;
     T *acc = Scratch<T>(0, (size_t)n);
     int accFirst = -1, accLast = -1;
@@ -475,9 +495,17 @@ void StretchRows(const StretchJob &job, Reader read) {
                 }
             }
         }
-        ApplyBytes(job.dst->Row(y) + (size_t)job.r.left * sizeof(T), reinterpret_cast<const uint8_t *>(acc),
-                   (size_t)n * sizeof(T), job.op);
+        put(y, acc);
     }
+}
+
+template <typename T, typename Reader>
+void StretchRows(const StretchJob &job, Reader read) {
+    const size_t bytes = (size_t)(job.r.right - job.r.left) * sizeof(T);
+    StretchRows<T>(job, read, [&](LONG y, const T *row) {
+        ApplyBytes(job.dst->Row(y) + (size_t)job.r.left * sizeof(T), reinterpret_cast<const uint8_t *>(row), bytes,
+                   job.op);
+    });
 }
 
 BOOL Stretch(HDC hdcDst, int x, int y, int w, int h, HDC hdcSrc, int sx, int sy, int sw, int sh, DWORD rop) {
@@ -579,6 +607,24 @@ BOOL Stretch(HDC hdcDst, int x, int y, int w, int h, HDC hdcSrc, int sx, int sy,
     rowLast += rb;
 
     Merge merge = MergeFor(dstDc->stretchMode);
+    // Each window pixel from one source pixel: the indices can be stretched
+    // and then shown as a copy shows them. Merging pixels of two colours
+    // works on the colours, so that is converted as before.
+    if (op == Op::Copy && dst.window && src.bpp == 8 && (merge == Merge::Last || (w >= sw && h >= sh))) {
+        static uint8_t same[256];
+        for (int i = 0; i < 256; ++i) same[i] = (uint8_t)i;
+        uint32_t lut[256];
+        PixelTable(*src.bitmap, lut);
+        ForEachPiece(dstDc, r, [&](const RECT &piece) {
+            StretchJob job{&dst, &src, piece,
+                           colFirst + (piece.left - r.left), colLast + (piece.left - r.left),
+                           rowFirst + (piece.top - r.top), rowLast + (piece.top - r.top), merge, op};
+            ShownWriter writer(dstDc->window, reinterpret_cast<uint32_t *>(dst.top), dst.width, dst.height, lut, piece);
+            StretchRows<uint8_t>(job, Read8to8{same}, [&](LONG y, const uint8_t *row) { writer.Row(y, row); });
+            writer.Finish();
+        });
+        return TRUE;
+    }
     RECT drawn = {0, 0, 0, 0};
     ForEachPiece(dstDc, r, [&](const RECT &piece) {
         StretchJob job{&dst, &src, piece,

@@ -43,9 +43,7 @@ bool DcSurface(DeviceContext *dc, Surface *surface) {
     if (w->desktop && w->pixels.empty()) {
         // The screen DC's surface is made on first use: most runs never draw
         // on the desktop.
-        w->surfaceWidth = S().screenWidth;
-        w->surfaceHeight = S().screenHeight;
-        w->pixels.assign((size_t)w->surfaceWidth * (size_t)w->surfaceHeight, 0);
+        SizeSurface(w);
     }
     if (w->pixels.empty()) return false;
     surface->pixels = w->pixels.data();

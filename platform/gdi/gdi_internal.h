@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -127,6 +128,62 @@ void ForEachDrawableRect(DeviceContext *dc, const RECT &rect, const std::functio
 // Tells the display that part of a DC's target changed.
 void DcDrawn(DeviceContext *dc, const RECT &rect);
 
+// ---- what a window shows of 8-bit copies (gdi/shown.cpp) --------------------
+//
+// A frame of the program is one full-window copy of an 8-bit bitmap, of which
+// only a little changes from the last. A window keeps the indices its surface
+// was converted from and the colour table used; a copy compares against them
+// block by block and converts and presents only the blocks that differ.
+// Anything else that draws on the surface forgets the blocks it touched
+// (MarkDirty), so they are converted again by the next copy.
+
+constexpr int kShownBlock = 32;  // pixels of a row compared, converted and marked as one
+constexpr int kShownBand = 16;   // rows whose changed blocks are presented as one rectangle
+
+struct ShownIndices {
+    int width = 0;
+    int height = 0;
+    int blocksPerRow = 0;
+    std::vector<uint8_t> indices;  // rows from the top, `width` a row
+    std::vector<uint8_t> stale;    // per block: nonzero when the surface there may hold anything
+    uint32_t table[256] = {};
+};
+
+// Forgets what a window's surface shows of 8-bit copies inside `rect`
+// (client coordinates).
+void ForgetShown(HWND window, const RECT &rect);
+
+// Writes rows of 8-bit indices onto `r` of a window's surface through
+// `table` (0x00RRGGBB), converting only what differs from what it shows, and
+// queues the changed parts for the display. Rows come from the top down.
+class ShownWriter {
+public:
+    ShownWriter(HWND window, uint32_t *surface, int width, int height, const uint32_t table[256], const RECT &r);
+    ShownWriter(const ShownWriter &) = delete;
+    ShownWriter &operator=(const ShownWriter &) = delete;
+    // `indices[0]` lands on column r.left of row y.
+    void Row(int y, const uint8_t *indices);
+    // Queues what changed in the rows still open.
+    void Finish();
+
+private:
+    void CloseBand();
+    HWND window_;
+    uint32_t *surface_;
+    int width_;
+    RECT r_;
+    const uint32_t *table_;
+    ShownIndices *shown_;
+    int band_ = -1;
+    int bandTop_ = 0, bandBottom_ = 0;
+    // Scratch that outlives the writer, so a frame allocates nothing: per
+    // block of the band whether it changed, and the rectangles still growing
+    // downwards (left to right) with those of the band being closed.
+    std::vector<uint8_t> &bandChanged_;
+    std::vector<RECT> &open_;
+    std::vector<RECT> &next_;
+};
+
 // A number no colour table has had yet.
 uint64_t NewTableVersion();
 // The entry of `table` nearest to the colour: an exact match first, else
@@ -141,6 +198,25 @@ COLORREF MemoryPixel(DeviceContext *dc, int x, int y);
 bool ResolveBrush(HBRUSH brush, COLORREF *color, bool *hollow);
 // What FillRect does with a solid colour, on any DC the layer draws on.
 void FillSolid(DeviceContext *dc, const RECT &rect, COLORREF color);
+
+// 8-bit indices into 32-bit pixels through a table: the conversion every
+// copy to a window ends in. Four indices a step from one load.
+inline void ExpandIndices(uint32_t *__restrict d, const uint8_t *__restrict s, int n,
+                          const uint32_t *__restrict table) {
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        uint32_t q;
+        std::memcpy(&q, s + i, 4);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        q = __builtin_bswap32(q);
+#endif
+        d[i] = table[q & 0xFF];
+        d[i + 1] = table[(q >> 8) & 0xFF];
+        d[i + 2] = table[(q >> 16) & 0xFF];
+        d[i + 3] = table[q >> 24];
+    }
+    for (; i < n; ++i) d[i] = table[s[i]];
+}
 
 inline uint32_t PixelFromColorRef(COLORREF c) {
     return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);

@@ -30,6 +30,7 @@ constexpr int kMaNoActivateAndEat = 4;
 
 struct DialogState;   // user/controls/controls.h
 struct ControlState;  // user/controls/controls.h
+struct ShownIndices;  // gdi/gdi_internal.h
 
 struct WindowClass {
     std::string name;
@@ -70,6 +71,9 @@ struct Window {
     std::vector<uint32_t> pixels;   // the client surface, 0x00RRGGBB
     int surfaceWidth = 0;
     int surfaceHeight = 0;
+    // The 8-bit indices the surface was last converted from, where it was
+    // (gdi/shown.cpp); null until an 8-bit copy lands on the window.
+    std::shared_ptr<ShownIndices> shown;
     HDC ownDC = nullptr;
     bool desktop = false;
     // The dialog manager's record of a dialog, and the state of a system
@@ -162,7 +166,8 @@ struct State {
     std::map<uintptr_t, bool> dirtyWindows;
     bool erasing = false;  // BeginPaint is sending WM_ERASEBKGND
     FrameRateOverlay frameRate;
-    std::map<uintptr_t, RECT> dirtyRects;
+    // What of each window's surface the display has yet to be shown.
+    std::map<uintptr_t, std::vector<RECT>> dirtyRects;
 
     // kernel
     bool virtualClock = false;
@@ -213,6 +218,9 @@ POINT ClientOrigin(const Window *w);  // screen coordinates of client (0, 0)
 // Puts the native window where the window's client area now is and gives it
 // the client's size; whatever changes a window's rect or client calls it.
 void SyncNativeGeometry(HWND hwnd);
+// Gives a window a zeroed surface the size of its client area (up to what
+// the layer holds); what it showed of 8-bit copies goes with the old one.
+void SizeSurface(Window *w);
 LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 void ActivateWindow(HWND top);
 void DeactivateApp();
@@ -238,7 +246,12 @@ const Timer *FindTimer(HWND hwnd, UINT_PTR id);
 // ---- painting -----------------------------------------------------------------
 void InvalidateInternal(HWND hwnd, const RECT *rect, bool erase, bool children);
 HWND FindWindowToPaint(HWND filter);
+// Part of a window's surface was drawn on: it reaches the display at the
+// next flush, and what the surface showed of 8-bit copies there is forgotten.
 void MarkDirty(HWND hwnd, const RECT &clientRect);
+// Part of a window's surface changed through an 8-bit copy that keeps its
+// own record of what it showed: it only reaches the display.
+void QueuePresent(HWND hwnd, const RECT &clientRect);
 void FlushPresent();
 void SendEraseIfPending(HWND hwnd);
 // A saver window finished painting a frame on `dc`: the frame-rate overlay

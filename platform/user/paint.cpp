@@ -92,13 +92,50 @@ void SendEraseIfPending(HWND hwnd) {
     if (DcFromHandle(dc)) DoneWithDC(dc, temporary);
 }
 
+namespace {
+
+int64_t Area(const RECT &r) { return RectIsEmpty(r) ? 0 : (int64_t)(r.right - r.left) * (r.bottom - r.top); }
+
+// A window's rectangles waiting for the display. Drawing comes in many small
+// pieces (a glyph's runs, a control's edges); a piece that overlaps or
+// touches one of the last few joins it when their bounds waste little, so
+// the display gets a few rectangles rather than hundreds. Past the limit
+// everything becomes one rectangle: more pixels, but never a lost one.
+void AddPending(std::vector<RECT> &list, RECT r, bool join) {
+    constexpr size_t kLookBack = 8;
+    constexpr size_t kMaxRects = 2048;
+    if (RectIsEmpty(r)) return;
+    for (bool joined = join; joined;) {
+        joined = false;
+        size_t from = list.size() > kLookBack ? list.size() - kLookBack : 0;
+        for (size_t i = list.size(); i-- > from;) {
+            RECT u = RectUnion(list[i], r);
+            int64_t covered = Area(list[i]) + Area(r) - Area(RectIntersection(list[i], r));
+            if ((Area(u) - covered) * 4 > Area(u)) continue;
+            r = u;
+            list.erase(list.begin() + (ptrdiff_t)i);
+            joined = true;
+            break;
+        }
+    }
+    if (list.size() < kMaxRects) {
+        list.push_back(r);
+        return;
+    }
+    for (const RECT &e : list) r = RectUnion(r, e);
+    list.assign(1, r);
+}
+
+}  // namespace
+
 void MarkDirty(HWND hwnd, const RECT &clientRect) {
-    State &s = S();
-    auto it = s.dirtyRects.find((uintptr_t)hwnd);
-    if (it == s.dirtyRects.end())
-        s.dirtyRects[(uintptr_t)hwnd] = clientRect;
-    else
-        it->second = RectUnion(it->second, clientRect);
+    ForgetShown(hwnd, clientRect);
+    AddPending(S().dirtyRects[(uintptr_t)hwnd], clientRect, true);
+}
+
+void QueuePresent(HWND hwnd, const RECT &clientRect) {
+    // An 8-bit copy hands over rectangles that are disjoint already.
+    AddPending(S().dirtyRects[(uintptr_t)hwnd], clientRect, false);
 }
 
 void FlushPresent() {
@@ -107,7 +144,8 @@ void FlushPresent() {
     auto dirty = std::move(s.dirtyRects);
     s.dirtyRects.clear();
     for (auto &entry : dirty) {
-        RevealChange((HWND)entry.first, entry.second);
+        if (entry.second.empty()) continue;
+        for (const RECT &r : entry.second) RevealChange((HWND)entry.first, r);
         Window *w = FindWindowRecord((HWND)entry.first);
         if (!w || w->desktop || w->pixels.empty()) continue;
         s.backend->Present(entry.first, w->pixels.data(), w->surfaceWidth, w->surfaceHeight, entry.second);

@@ -307,7 +307,14 @@ void DestroyAllWindows() {
 
 // ---- creation -------------------------------------------------------------------------
 
-static constexpr int kMaxSurfaceSide = 8192;
+void SizeSurface(Window *w) {
+    // Beyond this a window cannot be meant seriously; its surface stops there.
+    constexpr int kMaxSurfaceSide = 8192;
+    w->surfaceWidth = std::min<int>(w->client.right - w->client.left, kMaxSurfaceSide);
+    w->surfaceHeight = std::min<int>(w->client.bottom - w->client.top, kMaxSurfaceSide);
+    w->pixels.assign((size_t)w->surfaceWidth * (size_t)w->surfaceHeight, 0);
+    w->shown.reset();
+}
 
 }  // namespace layer
 
@@ -447,9 +454,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     RECT client = {rc.left - w->rect.left, rc.top - w->rect.top, rc.right - w->rect.left, rc.bottom - w->rect.top};
     if (RectIsEmpty(client)) client = {0, 0, 0, 0};
     w->client = client;
-    w->surfaceWidth = std::min<int>(client.right - client.left, kMaxSurfaceSide);
-    w->surfaceHeight = std::min<int>(client.bottom - client.top, kMaxSurfaceSide);
-    w->pixels.assign((size_t)w->surfaceWidth * (size_t)w->surfaceHeight, 0);
+    SizeSurface(w);
     if (cls->style & (CS_OWNDC | CS_CLASSDC)) w->ownDC = CreateWindowDC(hwnd, true);
 
     if (SendMessageA(hwnd, WM_CREATE, 0, (LPARAM)&cs) == -1) {

@@ -47,8 +47,11 @@ public:
     void ShowNativeWindow(uintptr_t, bool) override {}
     void SetNativeTitle(uintptr_t, const std::string &) override {}
     void RaiseNativeWindow(uintptr_t window) override { log_->raised.push_back(window); }
-    void Present(uintptr_t window, const uint32_t *, int, int, const RECT &dirty) override {
-        log_->presented.push_back({window, dirty});
+    // One entry a call: the bounds of what it showed.
+    void Present(uintptr_t window, const uint32_t *, int, int, const std::vector<RECT> &dirty) override {
+        RECT bounds = dirty.front();
+        for (const RECT &r : dirty) bounds = layer::RectUnion(bounds, r);
+        log_->presented.push_back({window, bounds});
     }
     bool WaitForEvents(int, layer::InputSink &) override { return false; }
     void SetCursorVisible(bool visible) override { log_->cursorShown.push_back(visible); }

@@ -43,7 +43,7 @@ public:
     void PlaceNativeWindow(uintptr_t window, const RECT &clientArea) override { log_->placed[window] = clientArea; }
     void FocusNativeWindow(uintptr_t window) override { log_->focused.push_back(window); }
     bool Interactive() const override { return true; }
-    void Present(uintptr_t, const uint32_t *, int, int, const RECT &) override {}
+    void Present(uintptr_t, const uint32_t *, int, int, const std::vector<RECT> &) override {}
     bool WaitForEvents(int, layer::InputSink &) override { return false; }
     void SetCursorVisible(bool) override {}
     void WarpPointer(int, int) override {}

@@ -38,7 +38,7 @@ public:
     void ShowNativeWindow(uintptr_t, bool) override {}
     void SetNativeTitle(uintptr_t, const std::string &) override {}
     void RaiseNativeWindow(uintptr_t) override {}
-    void Present(uintptr_t, const uint32_t *, int, int, const RECT &) override {}
+    void Present(uintptr_t, const uint32_t *, int, int, const std::vector<RECT> &) override {}
 
     bool WaitForEvents(int timeoutMs, InputSink &) override {
         // Nothing can ever arrive, so waiting without a limit is waiting for

@@ -142,7 +142,8 @@ public:
     void PlaceNativeWindow(uintptr_t window, const RECT &clientArea) override;
     void FocusNativeWindow(uintptr_t window) override;
     bool Interactive() const override { return true; }
-    void Present(uintptr_t window, const uint32_t *pixels, int width, int height, const RECT &dirty) override;
+    void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
+                 const std::vector<RECT> &dirty) override;
     bool WaitForEvents(int timeoutMs, InputSink &sink) override;
     void SetCursorVisible(bool visible) override;
     void WarpPointer(int x, int y) override;
@@ -579,10 +580,10 @@ void X11Backend::FreeImage(Image *image) {
     *image = Image();
 }
 
-void X11Backend::Present(uintptr_t window, const uint32_t *pixels, int width, int height, const RECT &dirty) {
+void X11Backend::Present(uintptr_t window, const uint32_t *pixels, int width, int height,
+                         const std::vector<RECT> &dirty) {
     NativeWindow *w = Find(window);
-    RECT area;
-    if (!w || !pixels || !x11::ClipToSurface(dirty, width, height, &area)) return;
+    if (!w || !pixels || dirty.empty()) return;
     // A window the layer resized without saying so (a control that sized
     // itself) shows its whole new surface.
     if (width != w->area.right - w->area.left || height != w->area.bottom - w->area.top)
@@ -594,20 +595,30 @@ void X11Backend::Present(uintptr_t window, const uint32_t *pixels, int width, in
     }
     XImage *x = image.image;
     int bytesPerPixel = x->bits_per_pixel / 8;
-    int columns = area.right - area.left;
-    for (LONG y = area.top; y < area.bottom; ++y) {
-        uint8_t *row = (uint8_t *)x->data + (size_t)y * (size_t)x->bytes_per_line + (size_t)area.left * bytesPerPixel;
-        x11::ConvertRow(pixels + (size_t)y * (size_t)width + area.left, columns, layout_, row);
+    bool sent = false;
+    for (const RECT &part : dirty) {
+        RECT area;
+        if (!x11::ClipToSurface(part, width, height, &area)) continue;
+        int columns = area.right - area.left;
+        for (LONG y = area.top; y < area.bottom; ++y) {
+            uint8_t *row = (uint8_t *)x->data + (size_t)y * (size_t)x->bytes_per_line + (size_t)area.left * bytesPerPixel;
+            x11::ConvertRow(pixels + (size_t)y * (size_t)width + area.left, columns, layout_, row);
+        }
+        unsigned rows = (unsigned)(area.bottom - area.top);
+        if (image.shared)
+            XShmPutImage(display_, (Window)window, gc_, x, area.left, area.top, area.left, area.top,
+                         (unsigned)columns, rows, False);
+        else
+            XPutImage(display_, (Window)window, gc_, x, area.left, area.top, area.left, area.top, (unsigned)columns,
+                      rows);
+        sent = true;
     }
-    unsigned rows = (unsigned)(area.bottom - area.top);
+    if (!sent) return;
     if (image.shared) {
-        XShmPutImage(display_, (Window)window, gc_, x, area.left, area.top, area.left, area.top, (unsigned)columns,
-                     rows, False);
-        // The server reads the segment when it gets to the request; the
+        // The server reads the segment when it gets to the requests; the
         // next frame must not be written into it before then.
         XSync(display_, False);
     } else {
-        XPutImage(display_, (Window)window, gc_, x, area.left, area.top, area.left, area.top, (unsigned)columns, rows);
         XFlush(display_);
     }
 }

@@ -22,7 +22,6 @@ namespace layer {
 namespace {
 
 constexpr int kEdge = 2;  // SM_CXEDGE: the width of a WS_EX_CLIENTEDGE border
-constexpr int kMaxSurfaceSide = 8192;
 
 // Checks a button of each type can hold: push buttons and group boxes none,
 // three-state boxes also the indeterminate one.
@@ -182,9 +181,7 @@ void ResizeWindowInternal(HWND hwnd, int width, int height) {
     RECT client = {rc.left - w->rect.left, rc.top - w->rect.top, rc.right - w->rect.left, rc.bottom - w->rect.top};
     if (RectIsEmpty(client)) client = {0, 0, 0, 0};
     w->client = client;
-    w->surfaceWidth = std::min<int>(client.right - client.left, kMaxSurfaceSide);
-    w->surfaceHeight = std::min<int>(client.bottom - client.top, kMaxSurfaceSide);
-    w->pixels.assign((size_t)w->surfaceWidth * (size_t)w->surfaceHeight, 0);
+    SizeSurface(w);
     w->update.Clear();
     InvalidateRect(hwnd, nullptr, TRUE);
     SendMessageA(hwnd, WM_SIZE, SIZE_RESTORED,

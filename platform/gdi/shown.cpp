@@ -1,0 +1,169 @@
+// What a window shows of 8-bit copies: the indices its surface was last
+// converted from, compared block by block with each new copy, so that a
+// frame converts and presents only what moved.
+//
+// The compare reads every index of the frame once, so it is the loop that
+// counts: whole blocks as 64-bit words, one branch a block.
+#include <algorithm>
+#include <cstring>
+
+#include "gdi/gdi_internal.h"
+#include "session/layer_internal.h"
+
+namespace layer {
+
+namespace {
+
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+
+inline bool BlockDiffers(const uint8_t *a, const uint8_t *b) {
+    static_assert(kShownBlock % 16 == 0, "blocks are whole vectors");
+    Bytes16 d = {};
+    for (int i = 0; i < kShownBlock; i += 16) {
+        Bytes16 x, y;
+        std::memcpy(&x, a + i, 16);
+        std::memcpy(&y, b + i, 16);
+        d |= x ^ y;
+    }
+    uint64_t halves[2];
+    std::memcpy(halves, &d, 16);
+    return (halves[0] | halves[1]) != 0;
+}
+
+ShownIndices *ShownFor(Window *w, const uint32_t table[256]) {
+    ShownIndices *shown = w->shown.get();
+    if (!shown || shown->width != w->surfaceWidth || shown->height != w->surfaceHeight) {
+        w->shown = std::make_shared<ShownIndices>();
+        shown = w->shown.get();
+        shown->width = w->surfaceWidth;
+        shown->height = w->surfaceHeight;
+        shown->blocksPerRow = (shown->width + kShownBlock - 1) / kShownBlock;
+        shown->indices.assign((size_t)shown->width * (size_t)shown->height, 0);
+        shown->stale.assign((size_t)shown->blocksPerRow * (size_t)shown->height, 1);
+        std::memcpy(shown->table, table, sizeof shown->table);
+    } else if (std::memcmp(shown->table, table, sizeof shown->table) != 0) {
+        // Other colours for the same indices: nothing shown can be trusted.
+        std::fill(shown->stale.begin(), shown->stale.end(), 1);
+        std::memcpy(shown->table, table, sizeof shown->table);
+    }
+    return shown;
+}
+
+template <typename T, int Which>
+std::vector<T> &Scratch() {
+    static std::vector<T> v;
+    return v;
+}
+
+}  // namespace
+
+void ForgetShown(HWND window, const RECT &rect) {
+    Window *w = FindWindowRecord(window);
+    if (!w || !w->shown) return;
+    ShownIndices &shown = *w->shown;
+    RECT r = RectIntersection(rect, RECT{0, 0, shown.width, shown.height});
+    if (RectIsEmpty(r)) return;
+    int b0 = r.left / kShownBlock, b1 = (r.right - 1) / kShownBlock + 1;
+    for (LONG y = r.top; y < r.bottom; ++y)
+        std::memset(shown.stale.data() + (size_t)y * (size_t)shown.blocksPerRow + b0, 1, (size_t)(b1 - b0));
+}
+
+ShownWriter::ShownWriter(HWND window, uint32_t *surface, int width, int height, const uint32_t table[256],
+                         const RECT &r)
+    : window_(window), surface_(surface), width_(width), r_(r), table_(table), shown_(nullptr),
+      bandChanged_(Scratch<uint8_t, 0>()), open_(Scratch<RECT, 0>()), next_(Scratch<RECT, 1>()) {
+    Window *w = FindWindowRecord(window);
+    if (w && w->pixels.data() == surface && w->surfaceWidth == width && w->surfaceHeight == height)
+        shown_ = ShownFor(w, table);
+    open_.clear();
+    if (shown_) bandChanged_.assign((size_t)shown_->blocksPerRow, 0);
+}
+
+void ShownWriter::Row(int y, const uint8_t *indices) {
+    uint32_t *out = surface_ + (size_t)y * (size_t)width_;
+    const int x0 = r_.left, x1 = r_.right;
+    if (!shown_) {
+        // Not a window's own surface: converted whole, as any copy is.
+        ExpandIndices(out + x0, indices, x1 - x0, table_);
+        MarkDirty(window_, RECT{x0, y, x1, y + 1});
+        return;
+    }
+    if (y / kShownBand != band_) {
+        CloseBand();
+        band_ = y / kShownBand;
+        bandTop_ = y;
+    }
+    bandBottom_ = y + 1;
+    uint8_t *was = shown_->indices.data() + (size_t)y * (size_t)width_;
+    uint8_t *stale = shown_->stale.data() + (size_t)y * (size_t)shown_->blocksPerRow;
+    uint8_t *changed = bandChanged_.data();
+    const uint8_t *from = indices - x0;  // indexed by column
+    int runStart = -1;
+    auto convert = [&](int a, int b) {
+        std::memcpy(was + a, from + a, (size_t)(b - a));
+        ExpandIndices(out + a, from + a, b - a, table_);
+    };
+    const int b0 = x0 / kShownBlock, b1 = (x1 - 1) / kShownBlock + 1;
+    for (int b = b0; b < b1; ++b) {
+        // The last block of a row ends at the surface's edge.
+        int a = b * kShownBlock, e = std::min(a + kShownBlock, width_);
+        bool whole = a >= x0 && e <= x1;
+        bool differs;
+        if (whole) {
+            differs = stale[b] || (e - a == kShownBlock ? BlockDiffers(was + a, from + a)
+                                                         : std::memcmp(was + a, from + a, (size_t)(e - a)) != 0);
+            stale[b] = 0;
+        } else {
+            // A block the copy covers in part: compared and converted in
+            // that part, and unknown in the rest as it was.
+            a = std::max(a, x0);
+            e = std::min(e, x1);
+            differs = stale[b] || std::memcmp(was + a, from + a, (size_t)(e - a)) != 0;
+        }
+        if (differs) {
+            changed[b] = 1;
+            if (runStart < 0) runStart = a;
+        } else if (runStart >= 0) {
+            convert(runStart, a);
+            runStart = -1;
+        }
+    }
+    if (runStart >= 0) convert(runStart, x1);
+}
+
+void ShownWriter::CloseBand() {
+    if (band_ < 0) return;
+    // Runs of changed blocks become rectangles; one that continues a run of
+    // the same columns in the band above grows instead.
+    next_.clear();
+    const int b0 = r_.left / kShownBlock, b1 = (r_.right - 1) / kShownBlock + 1;
+    size_t o = 0;
+    for (int b = b0; b < b1;) {
+        if (!bandChanged_[(size_t)b]) {
+            ++b;
+            continue;
+        }
+        int e = b;
+        while (e < b1 && bandChanged_[(size_t)e]) bandChanged_[(size_t)e++] = 0;
+        RECT run = {std::max<LONG>(r_.left, b * kShownBlock), bandTop_, std::min<LONG>(r_.right, e * kShownBlock),
+                    bandBottom_};
+        while (o < open_.size() && open_[o].left < run.left) QueuePresent(window_, open_[o++]);
+        if (o < open_.size() && open_[o].left == run.left && open_[o].right == run.right &&
+            open_[o].bottom == run.top) {
+            run.top = open_[o++].top;
+        }
+        next_.push_back(run);
+        b = e;
+    }
+    for (; o < open_.size(); ++o) QueuePresent(window_, open_[o]);
+    open_.swap(next_);
+}
+
+void ShownWriter::Finish() {
+    CloseBand();
+    band_ = -1;
+    for (const RECT &r : open_) QueuePresent(window_, r);
+    open_.clear();
+}
+
+}  // namespace layer
