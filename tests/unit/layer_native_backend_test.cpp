@@ -9,6 +9,7 @@
 
 #include "layer_fixture.h"
 #include "platform/session/layer_internal.h"
+#include "tests/unit/stub_display.h"
 
 namespace {
 
@@ -33,27 +34,16 @@ struct DisplayLog {
     int pointerY = 0;
 };
 
-class ScriptedDisplay final : public layer::Backend {
+class ScriptedDisplay final : public StubDisplay {
 public:
-    explicit ScriptedDisplay(DisplayLog *log) : log_(log) {}
+    explicit ScriptedDisplay(DisplayLog *log) : StubDisplay(800, 600), log_(log) {}
     const char *Name() const override { return "scripted"; }
-    void ScreenSize(int *width, int *height) override {
-        *width = 800;
-        *height = 600;
-    }
-    uintptr_t DesktopWindow() override { return 0x100; }
-    uintptr_t CreateNativeWindow(const layer::NativeWindowRequest &) override { return next_ += 0x10; }
     void DestroyNativeWindow(uintptr_t window) override { log_->destroyed.push_back(window); }
-    void ShowNativeWindow(uintptr_t, bool) override {}
-    void SetNativeTitle(uintptr_t, const std::string &) override {}
     void RaiseNativeWindow(uintptr_t window) override { log_->raised.push_back(window); }
     // One entry a call: the bounds of what it showed.
     void Present(uintptr_t window, const uint32_t *, int, int, const std::vector<RECT> &dirty) override {
-        RECT bounds = dirty.front();
-        for (const RECT &r : dirty) bounds = layer::RectUnion(bounds, r);
-        log_->presented.push_back({window, bounds});
+        log_->presented.push_back({window, Bounds(dirty)});
     }
-    bool WaitForEvents(int, layer::InputSink &) override { return false; }
     void SetCursorVisible(bool visible) override { log_->cursorShown.push_back(visible); }
     void WarpPointer(int x, int y) override {
         log_->pointerX = x;
@@ -81,7 +71,6 @@ public:
 
 private:
     DisplayLog *log_;
-    uintptr_t next_ = 0x200000;
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "host/host.h"
 #include "layer_fixture.h"
 #include "platform/session/layer_internal.h"
+#include "tests/unit/stub_display.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 
@@ -21,40 +22,22 @@ struct NativeLog {
     std::vector<uintptr_t> focused;
 };
 
-class PlacingDisplay final : public layer::Backend {
+class PlacingDisplay final : public StubDisplay {
 public:
-    explicit PlacingDisplay(NativeLog *log) : log_(log) {}
+    explicit PlacingDisplay(NativeLog *log) : StubDisplay(1024, 768, 0x300000), log_(log) {}
     const char *Name() const override { return "placing"; }
-    void ScreenSize(int *width, int *height) override {
-        *width = 1024;
-        *height = 768;
-    }
-    uintptr_t DesktopWindow() override { return 0x100; }
     uintptr_t CreateNativeWindow(const layer::NativeWindowRequest &request) override {
-        next_ += 0x10;
-        log_->created[next_] = request;
-        log_->placed[next_] = request.rect;
-        return next_;
+        uintptr_t window = NextWindow();
+        log_->created[window] = request;
+        log_->placed[window] = request.rect;
+        return window;
     }
-    void DestroyNativeWindow(uintptr_t) override {}
-    void ShowNativeWindow(uintptr_t, bool) override {}
-    void SetNativeTitle(uintptr_t, const std::string &) override {}
-    void RaiseNativeWindow(uintptr_t) override {}
     void PlaceNativeWindow(uintptr_t window, const RECT &clientArea) override { log_->placed[window] = clientArea; }
     void FocusNativeWindow(uintptr_t window) override { log_->focused.push_back(window); }
     bool Interactive() const override { return true; }
-    void Present(uintptr_t, const uint32_t *, int, int, const std::vector<RECT> &) override {}
-    bool WaitForEvents(int, layer::InputSink &) override { return false; }
-    void SetCursorVisible(bool) override {}
-    void WarpPointer(int, int) override {}
-    bool PointerPosition(int *, int *) override { return false; }
-    uintptr_t FindForeignWindow(const char *, const char *) override { return 0; }
-    bool IsForeignWindow(uintptr_t) override { return false; }
-    bool ForeignWindowRect(uintptr_t, RECT *) override { return false; }
 
 private:
     NativeLog *log_;
-    uintptr_t next_ = 0x300000;
 };
 
 }  // namespace

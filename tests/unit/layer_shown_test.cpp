@@ -16,6 +16,7 @@
 
 #include "tests/unit/engine_fixture.h"
 #include "platform/session/layer_internal.h"
+#include "tests/unit/stub_display.h"
 
 namespace {
 
@@ -32,20 +33,10 @@ struct Screens {
     int rects = 0;
 };
 
-class ScreenDisplay final : public layer::Backend {
+class ScreenDisplay final : public StubDisplay {
 public:
-    explicit ScreenDisplay(Screens *screens) : screens_(screens) {}
+    explicit ScreenDisplay(Screens *screens) : StubDisplay(320, 240), screens_(screens) {}
     const char *Name() const override { return "screens"; }
-    void ScreenSize(int *width, int *height) override {
-        *width = 320;
-        *height = 240;
-    }
-    uintptr_t DesktopWindow() override { return 0x100; }
-    uintptr_t CreateNativeWindow(const layer::NativeWindowRequest &) override { return next_ += 0x10; }
-    void DestroyNativeWindow(uintptr_t) override {}
-    void ShowNativeWindow(uintptr_t, bool) override {}
-    void SetNativeTitle(uintptr_t, const std::string &) override {}
-    void RaiseNativeWindow(uintptr_t) override {}
     void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
                  const std::vector<RECT> &dirty) override {
         Screens::Screen &s = screens_->byWindow[window];
@@ -58,17 +49,9 @@ public:
                     s.pixels[(size_t)y * width + x] = pixels[(size_t)y * width + x];
         }
     }
-    bool WaitForEvents(int, layer::InputSink &) override { return false; }
-    void SetCursorVisible(bool) override {}
-    void WarpPointer(int, int) override {}
-    bool PointerPosition(int *, int *) override { return false; }
-    uintptr_t FindForeignWindow(const char *, const char *) override { return 0; }
-    bool IsForeignWindow(uintptr_t) override { return false; }
-    bool ForeignWindowRect(uintptr_t, RECT *) override { return false; }
 
 private:
     Screens *screens_;
-    uintptr_t next_ = 0x200000;
 };
 
 uint64_t Fingerprint(const std::vector<uint32_t> &pixels) {

@@ -7,45 +7,26 @@
 #include <utility>
 #include <vector>
 
-#include "platform/session/layer_internal.h"
+#include "tests/unit/stub_display.h"
 
 struct DisplayLog {
     std::vector<std::pair<uintptr_t, RECT>> presented;  // window, dirty rectangle
 };
 
-class RecordingDisplay final : public layer::Backend {
+class RecordingDisplay final : public StubDisplay {
 public:
-    explicit RecordingDisplay(DisplayLog *log, bool interactive = false) : log_(log), interactive_(interactive) {}
+    explicit RecordingDisplay(DisplayLog *log, bool interactive = false)
+        : StubDisplay(640, 480), log_(log), interactive_(interactive) {}
     const char *Name() const override { return "recording"; }
     bool Interactive() const override { return interactive_; }
-    void ScreenSize(int *width, int *height) override {
-        *width = 640;
-        *height = 480;
-    }
-    uintptr_t DesktopWindow() override { return 0x100; }
-    uintptr_t CreateNativeWindow(const layer::NativeWindowRequest &) override { return next_ += 0x10; }
-    void DestroyNativeWindow(uintptr_t) override {}
-    void ShowNativeWindow(uintptr_t, bool) override {}
-    void SetNativeTitle(uintptr_t, const std::string &) override {}
-    void RaiseNativeWindow(uintptr_t) override {}
     // One entry a call: the bounds of what it showed.
     void Present(uintptr_t window, const uint32_t *, int, int, const std::vector<RECT> &dirty) override {
-        RECT bounds = dirty.front();
-        for (const RECT &r : dirty) bounds = layer::RectUnion(bounds, r);
-        log_->presented.push_back({window, bounds});
+        log_->presented.push_back({window, Bounds(dirty)});
     }
-    bool WaitForEvents(int, layer::InputSink &) override { return false; }
-    void SetCursorVisible(bool) override {}
-    void WarpPointer(int, int) override {}
-    bool PointerPosition(int *, int *) override { return false; }
-    uintptr_t FindForeignWindow(const char *, const char *) override { return 0; }
-    bool IsForeignWindow(uintptr_t) override { return false; }
-    bool ForeignWindowRect(uintptr_t, RECT *) override { return false; }
 
 private:
     DisplayLog *log_;
     bool interactive_;
-    uintptr_t next_ = 0x200000;
 };
 
 #endif
