@@ -215,8 +215,6 @@ void BombFrameSizes(benchmark::internal::Benchmark *bench)
     bench->ArgNames({"width", "height", "backdrop"})->Unit(benchmark::kMillisecond);
 }
 
-}  // namespace
-
 void MovingFieldSizes(benchmark::internal::Benchmark *bench)
 {
     for (auto size : {std::pair{1920, 1080}, std::pair{3840, 2160}})
@@ -225,6 +223,8 @@ void MovingFieldSizes(benchmark::internal::Benchmark *bench)
                 bench->Args({size.first, size.second, bombs, backdrop});
     bench->ArgNames({"width", "height", "bombs", "backdrop"})->Unit(benchmark::kMillisecond);
 }
+
+}  // namespace
 
 BENCHMARK(BM_BombFrame)->Apply(BombFrameSizes);
 BENCHMARK(BM_MovingField)->Apply(MovingFieldSizes);
