@@ -62,7 +62,7 @@ struct Plane {
     int height = 0;
     int bpp = 0;
     bool window = false;
-    const BitmapObject *bitmap = nullptr;
+    BitmapObject *bitmap = nullptr;
     uint8_t *Row(int y) const { return top + pitch * (ptrdiff_t)y; }
 };
 
@@ -344,6 +344,83 @@ bool Fail(DWORD error) {
 
 bool DrawableFormat(const Plane &p) { return (p.bpp == 8 && p.bitmap) || p.bpp == 32; }
 
+// ---- copies that repeat -------------------------------------------------------
+//
+// The program copies its backdrop whole into the work bitmap at the start of
+// every frame. When the backdrop has not changed since the last such copy,
+// the work bitmap still holds it everywhere but where something was drawn
+// since, and only those blocks need copying again.
+
+BitmapChanges::Copy CopyKey(const Plane &dst, const Plane &src, int64_t dx, int64_t dy, const RECT &r) {
+    BitmapChanges::Copy key;
+    key.valid = true;
+    key.source = src.bitmap->changes.id;
+    key.sourceWrites = src.bitmap->changes.writes;
+    key.sourceTable = src.bitmap->tableVersion;
+    key.table = dst.bitmap->tableVersion;
+    key.dx = dx;
+    key.dy = dy;
+    key.rect = r;
+    return key;
+}
+
+bool SameCopy(const BitmapChanges::Copy &a, const BitmapChanges::Copy &b) {
+    return a.valid && b.valid && a.source == b.source && a.sourceWrites == b.sourceWrites &&
+           a.sourceTable == b.sourceTable && a.table == b.table && a.dx == b.dx && a.dy == b.dy &&
+           SameRect(a.rect, b.rect);
+}
+
+// Whether a copy of `src` onto `r` of `dst` can be remembered and repeated:
+// between two tracked 8-bit bitmaps, unclipped, not onto itself.
+bool Repeatable(DeviceContext *dc, const Plane &dst, const Plane &src) {
+    return dst.bitmap && src.bitmap && dst.bpp == 8 && src.bpp == 8 && !dc->hasClip && dst.bitmap != src.bitmap &&
+           !dst.bitmap->changes.untracked && ChangesTracked(*src.bitmap);
+}
+
+void RememberCopy(DeviceContext *dc, const Plane &dst, const Plane &src, int64_t dx, int64_t dy, const RECT &r) {
+    if (!Repeatable(dc, dst, src) || !ChangesTracked(*dst.bitmap)) return;
+    BitmapChanges::Copy key = CopyKey(dst, src, dx, dy, r);
+    key.after = dst.bitmap->changes.writes;
+    dst.bitmap->changes.lastCopy = key;
+}
+
+// Repeats the last copy where the destination was written since; false when
+// this is not that copy, which is then made in full.
+bool RestoreCopy(DeviceContext *dc, const Plane &dst, const Plane &src, int64_t dx, int64_t dy, const RECT &r) {
+    if (!Repeatable(dc, dst, src) || !ChangesTracked(*dst.bitmap)) return false;
+    BitmapChanges &c = dst.bitmap->changes;
+    if (!SameCopy(c.lastCopy, CopyKey(dst, src, dx, dy, r))) return false;
+    if (c.writes == UINT32_MAX) return false;  // the full copy restarts the counts
+    const uint32_t after = c.lastCopy.after;
+    // What is restored counts as written now: it differs from what the
+    // bitmap held a moment ago.
+    const uint32_t count = after == c.writes ? after : ++c.writes;
+    const int b0 = r.left / kShownBlock, b1 = (r.right - 1) / kShownBlock + 1;
+    // Thousands of short runs a frame: the colour translation is looked up once.
+    const Translation &t = TranslationFor(*src.bitmap, *dst.bitmap);
+    for (LONG y = r.top; y < r.bottom; ++y) {
+        if (c.rows[(size_t)y] <= after) continue;
+        uint32_t *blocks = c.blocks.data() + (size_t)y * (size_t)c.blocksPerRow;
+        uint8_t *to = dst.Row((int)y);
+        const uint8_t *from = src.Row((int)(y + dy)) + dx;
+        for (int b = b0; b < b1;) {
+            if (blocks[b] <= after) {
+                ++b;
+                continue;
+            }
+            int e = b;
+            while (e < b1 && blocks[e] > after) blocks[e++] = count;
+            LONG left = std::max<LONG>(r.left, b * kShownBlock), right = std::min<LONG>(r.right, e * kShownBlock);
+            if (t.identity) std::memcpy(to + left, from + left, (size_t)(right - left));
+            else MapRow(to + left, from + left, right - left, t.map);
+            b = e;
+        }
+        c.rows[(size_t)y] = count;
+    }
+    c.lastCopy.after = c.writes;
+    return true;
+}
+
 BOOL Blit(HDC hdcDst, int x, int y, int w, int h, HDC hdcSrc, int sx, int sy, DWORD rop) {
     DeviceContext *dstDc = DcFromHandle(hdcDst);
     Op op;
@@ -391,16 +468,19 @@ BOOL Blit(HDC hdcDst, int x, int y, int w, int h, HDC hdcSrc, int sx, int sy, DW
         uint32_t lut[256];
         PixelTable(*src.bitmap, lut);
         ForEachPiece(dstDc, r, [&](const RECT &piece) {
-            ShownWriter writer(dstDc->window, reinterpret_cast<uint32_t *>(dst.top), dst.width, dst.height, lut, piece);
+            ShownWriter writer(dstDc->window, reinterpret_cast<uint32_t *>(dst.top), dst.width, dst.height, lut, piece,
+                               src.bitmap, dx, dy);
             for (LONG row = piece.top; row < piece.bottom; ++row)
                 writer.Row(row, src.Row((int)(row + dy)) + (piece.left + dx));
             writer.Finish();
         });
         return TRUE;
     }
+    if (op == Op::Copy && RestoreCopy(dstDc, dst, src, dx, dy, r)) return TRUE;
     if (!needsSource) {
         ForEachPiece(dstDc, r, [&](const RECT &piece) {
             FillPlane(dst, piece, op);
+            NoteWritten(dst.bitmap, piece);
             drawn = RectUnion(drawn, piece);
         });
     } else {
@@ -414,8 +494,10 @@ BOOL Blit(HDC hdcDst, int x, int y, int w, int h, HDC hdcSrc, int sx, int sy, DW
         }
         ForEachPiece(dstDc, r, [&](const RECT &piece) {
             CopyRect(dst, piece, from, (int)(piece.left + ox), (int)(piece.top + oy), op);
+            NoteWritten(dst.bitmap, piece);
             drawn = RectUnion(drawn, piece);
         });
+        if (op == Op::Copy) RememberCopy(dstDc, dst, src, dx, dy, r);
     }
     if (!RectIsEmpty(drawn)) DcDrawn(dstDc, drawn);
     return TRUE;
@@ -642,6 +724,7 @@ BOOL Stretch(HDC hdcDst, int x, int y, int w, int h, HDC hdcSrc, int sx, int sy,
             Quantizer q{dst.bitmap->colorTable.data(), dst.bitmap->colorTable.size()};
             StretchRows<uint8_t>(job, Read32to8{&q});
         }
+        NoteWritten(dst.bitmap, piece);
         drawn = RectUnion(drawn, piece);
     });
     if (!RectIsEmpty(drawn)) DcDrawn(dstDc, drawn);
@@ -662,6 +745,7 @@ RECT MemoryFill(DeviceContext *dc, const RECT &rect, COLORREF color) {
         uint8_t index = (uint8_t)NearestIndex(table.data(), table.size(), GetRValue(color), GetGValue(color),
                                               GetBValue(color));
         for (LONG y = r.top; y < r.bottom; ++y) std::memset(plane.Row(y) + r.left, index, (size_t)n);
+        NoteWritten(plane.bitmap, r);
     } else {
         uint32_t pixel = PixelFromColorRef(color);
         for (LONG y = r.top; y < r.bottom; ++y) {

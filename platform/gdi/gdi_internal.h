@@ -42,6 +42,31 @@ struct PenObject : GdiObject {
 
 // A bitmap: the stock 1x1 monochrome one every memory DC starts with, or a
 // DIB section (8-bit with its colour table, or 32-bit).
+// Where an 8-bit bitmap's indices were last written, so that a copy can
+// leave alone what is as it was (gdi/changes.cpp). Every write the layer
+// makes counts one more; each 32-pixel block of a row keeps the count of
+// the last write that touched it.
+struct BitmapChanges {
+    uint64_t id = 0;        // names this record's counts; a new one when they restart
+    uint32_t writes = 0;    // writes so far
+    bool untracked = false; // the program holds a pointer to the bits: nothing here holds
+    int blocksPerRow = 0;
+    std::vector<uint32_t> blocks;  // per block, rows from the top
+    std::vector<uint32_t> rows;    // per row: the latest of its blocks
+    // The last plain copy into the bitmap (gdi/blit.cpp): from which bitmap
+    // as it was then, with which colour tables, where to; and the count
+    // after it, so that blocks counted later are those written since.
+    struct Copy {
+        bool valid = false;
+        uint64_t source = 0;
+        uint32_t sourceWrites = 0;
+        uint64_t sourceTable = 0, table = 0;
+        int64_t dx = 0, dy = 0;
+        RECT rect = {0, 0, 0, 0};
+        uint32_t after = 0;
+    } lastCopy;
+};
+
 struct BitmapObject : GdiObject {
     BitmapObject() : GdiObject(GdiKind::Bitmap) {}
     int width = 0;
@@ -57,7 +82,20 @@ struct BitmapObject : GdiObject {
     // number comes with every change of the table.
     uint64_t tableVersion = 0;
     HDC selectedInto = nullptr;       // a bitmap lives in one memory DC at a time
+    BitmapChanges changes;            // 8-bit bitmaps only
 };
+
+inline bool SameRect(const RECT &a, const RECT &b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+// The layer wrote `rect` (top-down rows) of an 8-bit bitmap.
+void NoteWritten(BitmapObject *bitmap, const RECT &rect);
+// The program was given the address of the bits: from now on it may write
+// them behind the layer's back.
+void NoteBitsHandedOut(BitmapObject *bitmap);
+// Whether the bitmap's change counts can be trusted.
+bool ChangesTracked(const BitmapObject &bitmap);
 
 // A logical font: what was asked for. It is drawn with one of the layer's
 // own bitmap faces (gdi/font.cpp), chosen by name and height.
@@ -147,6 +185,17 @@ struct ShownIndices {
     std::vector<uint8_t> indices;  // rows from the top, `width` a row
     std::vector<uint8_t> stale;    // per block: nonzero when the surface there may hold anything
     uint32_t table[256] = {};
+    // The last copy, when it came from a tracked bitmap straight above the
+    // window's columns: the bitmap, its write count then, the rows' offset
+    // and the rectangle. The same copy again need only look at the blocks
+    // the bitmap wrote since, and at stale ones.
+    struct Source {
+        bool valid = false;
+        uint64_t bitmap = 0;
+        uint32_t writes = 0;
+        int64_t dy = 0;
+        RECT rect = {0, 0, 0, 0};
+    } source;
 };
 
 // Forgets what a window's surface shows of 8-bit copies inside `rect`
@@ -158,7 +207,10 @@ void ForgetShown(HWND window, const RECT &rect);
 // queues the changed parts for the display. Rows come from the top down.
 class ShownWriter {
 public:
-    ShownWriter(HWND window, uint32_t *surface, int width, int height, const uint32_t table[256], const RECT &r);
+    // `source`, when given, is the bitmap the rows come from, its column
+    // `dx` and row `dy` past the window's.
+    ShownWriter(HWND window, uint32_t *surface, int width, int height, const uint32_t table[256], const RECT &r,
+                const BitmapObject *source = nullptr, int64_t dx = 0, int64_t dy = 0);
     ShownWriter(const ShownWriter &) = delete;
     ShownWriter &operator=(const ShownWriter &) = delete;
     // `indices[0]` lands on column r.left of row y.
@@ -174,6 +226,12 @@ private:
     RECT r_;
     const uint32_t *table_;
     ShownIndices *shown_;
+    // With a source unchanged since the same copy: its counts, and the count
+    // the window's indices were taken at. Null when every block is compared.
+    const BitmapChanges *since_ = nullptr;
+    uint32_t sinceWrites_ = 0;
+    int64_t dy_ = 0;
+    ShownIndices::Source nextSource_;
     int band_ = -1;
     int bandTop_ = 0, bandBottom_ = 0;
     // Scratch that outlives the writer, so a frame allocates nothing: per

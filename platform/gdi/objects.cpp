@@ -189,6 +189,7 @@ int WINAPI GetObjectA(HANDLE h, int c, LPVOID pv) {
     bm.bmPlanes = 1;
     bm.bmBitsPixel = (WORD)bitmap->bitsPixel;
     bm.bmBits = bitmap->dib ? bitmap->bits.data() : nullptr;
+    if (bm.bmBits) NoteBitsHandedOut(bitmap);
     if (bitmap->dib && c >= (int)sizeof(DIBSECTION)) {
         DIBSECTION ds = {};
         ds.dsBm = bm;
@@ -266,6 +267,7 @@ HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO *pbmi, UINT usage, voi
         return nullptr;
     }
     void *bits = bitmap->bits.data();
+    if (ppvBits) NoteBitsHandedOut(bitmap.get());
     HBITMAP handle = (HBITMAP)GdiAdd(std::move(bitmap));
     if (ppvBits) *ppvBits = bits;
     return handle;

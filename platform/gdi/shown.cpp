@@ -69,14 +69,28 @@ void ForgetShown(HWND window, const RECT &rect) {
 }
 
 ShownWriter::ShownWriter(HWND window, uint32_t *surface, int width, int height, const uint32_t table[256],
-                         const RECT &r)
-    : window_(window), surface_(surface), width_(width), r_(r), table_(table), shown_(nullptr),
+                         const RECT &r, const BitmapObject *source, int64_t dx, int64_t dy)
+    : window_(window), surface_(surface), width_(width), r_(r), table_(table), shown_(nullptr), dy_(dy),
       bandChanged_(Scratch<uint8_t, 0>()), open_(Scratch<RECT, 0>()), next_(Scratch<RECT, 1>()) {
     Window *w = FindWindowRecord(window);
     if (w && w->pixels.data() == surface && w->surfaceWidth == width && w->surfaceHeight == height)
         shown_ = ShownFor(w, table);
     open_.clear();
-    if (shown_) bandChanged_.assign((size_t)shown_->blocksPerRow, 0);
+    if (!shown_) return;
+    bandChanged_.assign((size_t)shown_->blocksPerRow, 0);
+    // A source straight above the window's columns keeps its counts by the
+    // same blocks as the window.
+    if (source && dx == 0 && ChangesTracked(*source)) {
+        const BitmapChanges &c = source->changes;
+        nextSource_ = {true, c.id, c.writes, dy, r};
+        const ShownIndices::Source &last = shown_->source;
+        if (last.valid && last.bitmap == c.id && last.dy == dy && SameRect(last.rect, r)) {
+            since_ = &c;
+            sinceWrites_ = last.writes;
+        }
+    }
+    // Until this copy is finished, the window shows no one copy.
+    shown_->source.valid = false;
 }
 
 void ShownWriter::Row(int y, const uint8_t *indices) {
@@ -104,7 +118,22 @@ void ShownWriter::Row(int y, const uint8_t *indices) {
         ExpandIndices(out + a, from + a, b - a, table_);
     };
     const int b0 = x0 / kShownBlock, b1 = (x1 - 1) / kShownBlock + 1;
+    // Blocks the source has not written since the window took its indices
+    // from it are as they were; only stale ones need a look there.
+    const uint32_t *written = nullptr;
+    if (since_) {
+        size_t row = (size_t)(y + dy_);
+        if (since_->rows[row] > sinceWrites_) written = since_->blocks.data() + row * (size_t)since_->blocksPerRow;
+        else if (!std::any_of(stale + b0, stale + b1, [](uint8_t v) { return v != 0; })) return;
+    }
     for (int b = b0; b < b1; ++b) {
+        if (since_ && !stale[b] && (!written || written[b] <= sinceWrites_)) {
+            if (runStart >= 0) {
+                convert(runStart, b * kShownBlock);
+                runStart = -1;
+            }
+            continue;
+        }
         // The last block of a row ends at the surface's edge.
         int a = b * kShownBlock, e = std::min(a + kShownBlock, width_);
         bool whole = a >= x0 && e <= x1;
@@ -162,6 +191,7 @@ void ShownWriter::CloseBand() {
 void ShownWriter::Finish() {
     CloseBand();
     band_ = -1;
+    if (shown_ && nextSource_.valid) shown_->source = nextSource_;
     for (const RECT &r : open_) QueuePresent(window_, r);
     open_.clear();
 }

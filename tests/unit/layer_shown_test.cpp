@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/unit/engine_fixture.h"
+#include "platform/gdi/gdi_internal.h"
 #include "platform/session/layer_internal.h"
 #include "tests/unit/stub_display.h"
 
@@ -203,34 +204,74 @@ HBITMAP MakeDib8(int w, int h, uint8_t **bits, int tint) {
     info.header.biBitCount = 8;
     info.header.biCompression = BI_RGB;
     for (int i = 0; i < 256; ++i) info.colors[i] = {(BYTE)(i ^ tint), (BYTE)(255 - i), (BYTE)(i * 3 + tint), 0};
+    // Without `bits` the program never sees the pixels: the layer alone
+    // writes them and keeps count of where.
     void *p = nullptr;
-    HBITMAP b = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS, &p, nullptr, 0);
-    *bits = static_cast<uint8_t *>(p);
+    HBITMAP b = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS, bits ? &p : nullptr,
+                                 nullptr, 0);
+    if (bits) *bits = static_cast<uint8_t *>(p);
     return b;
+}
+
+void Fill(HDC dc, int x, int y, int w, int h, COLORREF color) {
+    RECT r = {x, y, x + w, y + h};
+    HBRUSH brush = CreateSolidBrush(color);
+    FillRect(dc, &r, brush);
+    DeleteObject(brush);
 }
 
 // Copies, stretches, fills, text, another colour table and clipped paints in
 // a random order, with what the screen shows compared after every step.
+// The frame is written either through its pixels or, as the saver writes
+// its own, only through the layer: a backdrop copied over it again and
+// again, patches filled in. Then the frame must also hold, at every step,
+// what the same drawing leaves in a twin whose pixels the test holds, where
+// every copy is made in full.
 TEST_F(ShownTest, MixedDrawingOnAWindowShowsWhatConvertingEverythingShows) {
-    auto runOnce = [&](bool reference) {
+    auto runOnce = [&](bool reference, bool throughLayer) {
         Screens screens;
         Begin(&screens);
         HWND shown = PlainWindow(203, 150);
-        uint8_t *bits = nullptr, *small = nullptr;
-        HBITMAP frame = MakeDib8(240, 160, &bits, 0);
-        HBITMAP other = MakeDib8(240, 160, &small, 0x55);  // same indices below, other colours
+        uint8_t *bits = nullptr, *small = nullptr, *twinBits = nullptr;
+        HBITMAP frame = MakeDib8(240, 160, throughLayer ? nullptr : &bits, 0);
+        HBITMAP other = MakeDib8(240, 160, throughLayer ? nullptr : &small, 0x55);  // same indices below, other colours
+        HBITMAP backdrop = MakeDib8(240, 160, nullptr, 0), twin = MakeDib8(240, 160, &twinBits, 0);
         HDC frameDc = CreateCompatibleDC(nullptr), otherDc = CreateCompatibleDC(nullptr);
+        HDC backdropDc = CreateCompatibleDC(nullptr), twinDc = CreateCompatibleDC(nullptr);
         HGDIOBJ oldFrame = SelectObject(frameDc, frame), oldOther = SelectObject(otherDc, other);
+        HGDIOBJ oldBackdrop = SelectObject(backdropDc, backdrop), oldTwin = SelectObject(twinDc, twin);
+        for (int band = 0; band < 16; ++band) Fill(backdropDc, 0, band * 10, 240, 10, RGB(band * 16, 90, 200 - band * 9));
         const size_t stride = 240;
         SeedRandom(99);
         Steps run;
+        std::string twinParted;
         for (int step = 0; step < 400; ++step) {
+            if (throughLayer) {
+                // What the saver does to its work bitmap, with now and then
+                // a change of backdrop or a copy from elsewhere in it.
+                for (HDC to : {frameDc, twinDc}) {
+                    if (step % 5 != 4) BitBlt(to, 0, 0, 240, 160, backdropDc, 0, 0, SRCCOPY);
+                    if (step % 23 == 11) BitBlt(to, 7, 3, 200, 100, backdropDc, 20, 40, SRCCOPY);
+                }
+                if (step % 17 == 8) Fill(backdropDc, step % 200, step % 120, 33, 21, RGB(step, 255 - step % 256, 3));
+            }
             // The frame moves a little: a few small patches change.
             for (int patch = 0; patch < 3; ++patch) {
                 int x = NextRandom() % 230, y = NextRandom() % 150, v = NextRandom() % 256;
-                for (int dy = 0; dy < 9; ++dy) std::memset(bits + (y + dy) * stride + x, v, 9);
+                if (throughLayer) {
+                    for (HDC to : {frameDc, twinDc}) Fill(to, x, y, 9, 9, RGB(v, v * 5, 255 - v));
+                } else {
+                    for (int dy = 0; dy < 9; ++dy) std::memset(bits + (y + dy) * stride + x, v, 9);
+                }
             }
-            std::memcpy(small, bits, stride * 160);
+            if (throughLayer) {
+                BitBlt(otherDc, 0, 0, 240, 160, frameDc, 0, 0, SRCCOPY);
+                const std::vector<uint8_t> &held = layer::BitmapFromHandle(frame)->bits;
+                if (twinParted.empty() && std::memcmp(held.data(), twinBits, stride * 160) != 0)
+                    twinParted = "step " + std::to_string(step);
+            } else {
+                std::memcpy(small, bits, stride * 160);
+            }
             HDC dc = GetDC(shown);
             int what = NextRandom() % 10;
             int x = NextRandom() % 200 - 20, y = NextRandom() % 150 - 20, w = NextRandom() % 120, h = NextRandom() % 90;
@@ -258,6 +299,7 @@ TEST_F(ShownTest, MixedDrawingOnAWindowShowsWhatConvertingEverythingShows) {
                 // The frame's own table changes, as a palette does at a phase switch.
                 RGBQUAD c = {(BYTE)step, 7, 99, 0};
                 SetDIBColorTable(frameDc, (UINT)(step % 256), 1, &c);
+                SetDIBColorTable(twinDc, (UINT)(step % 256), 1, &c);
                 break;
             }
             default: break;
@@ -269,17 +311,21 @@ TEST_F(ShownTest, MixedDrawingOnAWindowShowsWhatConvertingEverythingShows) {
             layer::FlushPresent();
             Record(screens, shown, reference, &run, "step " + std::to_string(step));
         }
+        EXPECT_EQ("", twinParted) << "the frame parted from its twin";
         SelectObject(frameDc, oldFrame);
         SelectObject(otherDc, oldOther);
-        DeleteDC(frameDc);
-        DeleteDC(otherDc);
-        DeleteObject(frame);
-        DeleteObject(other);
+        SelectObject(backdropDc, oldBackdrop);
+        SelectObject(twinDc, oldTwin);
+        for (HDC memory : {frameDc, otherDc, backdropDc, twinDc}) DeleteDC(memory);
+        for (HBITMAP bitmap : {frame, other, backdrop, twin}) DeleteObject(bitmap);
         return run;
     };
-    Steps reference = runOnce(true);
-    Steps shown = runOnce(false);
-    ExpectSameScreens(reference, shown);
+    for (bool throughLayer : {false, true}) {
+        SCOPED_TRACE(throughLayer ? "written through the layer" : "written through its pixels");
+        Steps reference = runOnce(true, throughLayer);
+        Steps shown = runOnce(false, throughLayer);
+        ExpectSameScreens(reference, shown);
+    }
 }
 
 TEST_F(ShownTest, AnUnchangedCopySendsNothingAndOneChangedPixelOnlyItsBlock) {
@@ -308,10 +354,28 @@ TEST_F(ShownTest, AnUnchangedCopySendsNothingAndOneChangedPixelOnlyItsBlock) {
     int w = 0, h = 0;
     EXPECT_EQ(layer::WindowPixels(plain, &w, &h), screens.byWindow[(uintptr_t)plain].pixels);
 
+    // A bitmap only the layer wrote, until the program asks for its pixels
+    // and writes one itself: the copy after that still sees it.
+    HBITMAP hidden = MakeDib8(320, 240, nullptr, 0);
+    SelectObject(frameDc, hidden);
+    Fill(frameDc, 0, 0, 320, 240, RGB(10, 20, 30));
+    BitBlt(dc, 0, 0, 320, 240, frameDc, 0, 0, SRCCOPY);
+    BitBlt(dc, 0, 0, 320, 240, frameDc, 0, 0, SRCCOPY);
+    layer::FlushPresent();
+    screens.presents = 0;
+    DIBSECTION section = {};
+    ASSERT_EQ((int)sizeof section, GetObjectA(hidden, sizeof section, &section));
+    static_cast<uint8_t *>(section.dsBm.bmBits)[5 * 320 + 7] ^= 0x80;
+    BitBlt(dc, 0, 0, 320, 240, frameDc, 0, 0, SRCCOPY);
+    layer::FlushPresent();
+    EXPECT_EQ(1, screens.presents) << "a pixel written through the pointer is shown";
+    EXPECT_EQ(layer::WindowPixels(plain, &w, &h), screens.byWindow[(uintptr_t)plain].pixels);
+
     ReleaseDC(plain, dc);
     SelectObject(frameDc, old);
     DeleteDC(frameDc);
     DeleteObject(frame);
+    DeleteObject(hidden);
 }
 
 }  // namespace
