@@ -373,12 +373,12 @@ bool SameCopy(const BitmapChanges::Copy &a, const BitmapChanges::Copy &b) {
 // Whether a copy of `src` onto `r` of `dst` can be remembered and repeated:
 // between two tracked 8-bit bitmaps, unclipped, not onto itself.
 bool Repeatable(DeviceContext *dc, const Plane &dst, const Plane &src) {
-    return dst.bitmap && src.bitmap && dst.bpp == 8 && src.bpp == 8 && !dc->hasClip && dst.bitmap != src.bitmap &&
-           !dst.bitmap->changes.untracked && ChangesTracked(*src.bitmap);
+    return dst.bitmap && src.bitmap && !dc->hasClip && dst.bitmap != src.bitmap && ChangesTracked(*dst.bitmap) &&
+           ChangesTracked(*src.bitmap);
 }
 
 void RememberCopy(DeviceContext *dc, const Plane &dst, const Plane &src, int64_t dx, int64_t dy, const RECT &r) {
-    if (!Repeatable(dc, dst, src) || !ChangesTracked(*dst.bitmap)) return;
+    if (!Repeatable(dc, dst, src)) return;
     BitmapChanges::Copy key = CopyKey(dst, src, dx, dy, r);
     key.after = dst.bitmap->changes.writes;
     dst.bitmap->changes.lastCopy = key;
@@ -387,7 +387,7 @@ void RememberCopy(DeviceContext *dc, const Plane &dst, const Plane &src, int64_t
 // Repeats the last copy where the destination was written since; false when
 // this is not that copy, which is then made in full.
 bool RestoreCopy(DeviceContext *dc, const Plane &dst, const Plane &src, int64_t dx, int64_t dy, const RECT &r) {
-    if (!Repeatable(dc, dst, src) || !ChangesTracked(*dst.bitmap)) return false;
+    if (!Repeatable(dc, dst, src)) return false;
     BitmapChanges &c = dst.bitmap->changes;
     if (!SameCopy(c.lastCopy, CopyKey(dst, src, dx, dy, r))) return false;
     if (c.writes == UINT32_MAX) return false;  // the full copy restarts the counts

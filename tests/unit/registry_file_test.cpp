@@ -74,6 +74,12 @@ bool LineEndsAre(const String &text, bool crlf)
     return text.empty() || text.back() == '\n';
 }
 
+struct Stored {
+    const char *name;
+    DWORD type;
+    Bytes data;
+};
+
 class RegistryFileTest : public ::testing::Test {
   protected:
     void SetUp() override
@@ -121,6 +127,18 @@ class RegistryFileTest : public ::testing::Test {
         status = RegDeleteValueA(key, name);
         RegCloseKey(key);
         return status;
+    }
+
+    // Every value is there under `path`, with its type and bytes.
+    static void ExpectValues(const char *path, const std::vector<Stored> &values)
+    {
+        for (const Stored &value : values) {
+            DWORD type = 0xFFFF;
+            Bytes data;
+            ASSERT_TRUE(Get(path, value.name, &type, &data)) << value.name;
+            EXPECT_EQ(value.type, type) << value.name;
+            EXPECT_EQ(value.data, data) << value.name;
+        }
     }
 
     // Type and bytes of a value; false when it cannot be read.
@@ -177,12 +195,6 @@ class RegistryFileTest : public ::testing::Test {
 
     std::string folder;
     std::string file;
-};
-
-struct Stored {
-    const char *name;
-    DWORD type;
-    Bytes data;
 };
 
 // The forms a file can have, each as it starts out ("" for no file yet)
@@ -266,13 +278,9 @@ TEST_F(RegistryFileTest, EveryTypeAndByteSurvivesAFreshLoad)
         EXPECT_TRUE(form.wide ? LineEndsAre(text, form.crlf) : LineEndsAre(saved, form.crlf));
 
         Restart();
-        for (const Stored &value : values) {
-            DWORD type = 0xFFFF;
-            Bytes data;
-            ASSERT_TRUE(Get("software\\vantrel test\\TYPES\\\xC9t\xE9", value.name, &type, &data)) << value.name;
-            EXPECT_EQ(value.type, type) << value.name;
-            EXPECT_EQ(value.data, data) << value.name;
-        }
+        ExpectValues("software\\vantrel test\\TYPES\\\xC9t\xE9", values);
+        if (HasFatalFailure())
+            return;
     }
 }
 
@@ -385,13 +393,9 @@ TEST_F(RegistryFileTest, RegeditLinesOfEveryTypeAreReadInEachFormAndSavedAsTheyW
         SCOPED_TRACE(form.name);
         WriteText(file, form.file);
         Restart();
-        for (const Stored &value : values) {
-            DWORD type = 0;
-            Bytes data;
-            ASSERT_TRUE(Get("Software\\Kestrelix\\Types", value.name, &type, &data)) << value.name;
-            EXPECT_EQ(value.type, type) << value.name;
-            EXPECT_EQ(value.data, data) << value.name;
-        }
+        ExpectValues("Software\\Kestrelix\\Types", values);
+        if (HasFatalFailure())
+            return;
         ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Kestrelix\\Types", "Added", 1));
         EXPECT_EQ(form.saved, ReadText(file));
     }
