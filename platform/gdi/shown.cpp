@@ -127,18 +127,14 @@ void ShownWriter::Row(int y, const uint8_t *indices) {
         else if (!std::any_of(stale + b0, stale + b1, [](uint8_t v) { return v != 0; })) return;
     }
     for (int b = b0; b < b1; ++b) {
-        if (since_ && !stale[b] && (!written || written[b] <= sinceWrites_)) {
-            if (runStart >= 0) {
-                convert(runStart, b * kShownBlock);
-                runStart = -1;
-            }
-            continue;
-        }
         // The last block of a row ends at the surface's edge.
         int a = b * kShownBlock, e = std::min(a + kShownBlock, width_);
         bool whole = a >= x0 && e <= x1;
         bool differs;
-        if (whole) {
+        if (since_ && !stale[b] && (!written || written[b] <= sinceWrites_)) {
+            a = std::max(a, x0);
+            differs = false;
+        } else if (whole) {
             differs = stale[b] || (e - a == kShownBlock ? BlockDiffers(was + a, from + a)
                                                          : std::memcmp(was + a, from + a, (size_t)(e - a)) != 0);
             stale[b] = 0;
