@@ -175,7 +175,7 @@ void DcDrawn(DeviceContext *dc, const RECT &rect);
 // Anything else that draws on the surface forgets the blocks it touched
 // (MarkDirty), so they are converted again by the next copy.
 
-constexpr int kShownBlock = 32;  // pixels of a row compared, converted and marked as one
+constexpr int kShownBlock = 128;  // pixels of a row compared, converted and marked as one
 constexpr int kShownBand = 16;   // rows whose changed blocks are presented as one rectangle
 
 struct ShownIndices {

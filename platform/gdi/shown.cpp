@@ -2,10 +2,14 @@
 // converted from, compared block by block with each new copy, so that a
 // frame converts and presents only what moved.
 //
-// The compare reads every index of the frame once, so it is the loop that
-// counts: whole blocks as 64-bit words, one branch a block.
+// Between frames the surface is mostly out of the cache, so what counts is
+// the memory a frame touches: a block is compared 16 indices at a time and
+// only the pieces that differ are stored and converted.
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "gdi/gdi_internal.h"
 #include "session/layer_internal.h"
@@ -16,18 +20,48 @@ namespace {
 
 typedef uint8_t Bytes16 __attribute__((vector_size(16)));
 
-inline bool BlockDiffers(const uint8_t *a, const uint8_t *b) {
-    static_assert(kShownBlock % 16 == 0, "blocks are whole vectors");
-    Bytes16 d = {};
-    for (int i = 0; i < kShownBlock; i += 16) {
-        Bytes16 x, y;
-        std::memcpy(&x, a + i, 16);
-        std::memcpy(&y, b + i, 16);
-        d |= x ^ y;
+// Converts 16 indices. A piece that fills a cache line of the surface goes
+// past the cache: the line is not read first, and the frame's few changed
+// lines do not push out what the next frame needs.
+inline void StorePiece(uint32_t *__restrict out, const uint8_t *__restrict now, const uint32_t *__restrict table) {
+#if defined(__SSE2__)
+    if ((reinterpret_cast<uintptr_t>(out) & (kCacheLine - 1)) == 0) {
+        alignas(16) uint32_t px[16];
+        ExpandIndices(px, now, 16, table);
+        for (int k = 0; k < 16; k += 4)
+            _mm_stream_si128(reinterpret_cast<__m128i *>(out + k), _mm_load_si128(reinterpret_cast<const __m128i *>(px + k)));
+        return;
     }
-    uint64_t halves[2];
-    std::memcpy(halves, &d, 16);
-    return (halves[0] | halves[1]) != 0;
+#endif
+    ExpandIndices(out, now, 16, table);
+}
+
+// Brings `n` indices of what the window shows up to `now`, a 16-index piece
+// at a time: a piece that differs is stored and converted, one that does not
+// is left alone, so the surface's cache lines behind it are not touched.
+// Returns whether any index differed.
+inline bool UpdateSpan(uint8_t *__restrict was, const uint8_t *__restrict now, uint32_t *__restrict out, int n,
+                       const uint32_t *__restrict table) {
+    bool any = false;
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        Bytes16 x, y;
+        std::memcpy(&x, was + i, 16);
+        std::memcpy(&y, now + i, 16);
+        Bytes16 d = x ^ y;
+        uint64_t halves[2];
+        std::memcpy(halves, &d, 16);
+        if ((halves[0] | halves[1]) == 0) continue;
+        std::memcpy(was + i, &y, 16);
+        StorePiece(out + i, now + i, table);
+        any = true;
+    }
+    if (i < n && std::memcmp(was + i, now + i, (size_t)(n - i)) != 0) {
+        std::memcpy(was + i, now + i, (size_t)(n - i));
+        ExpandIndices(out + i, now + i, n - i, table);
+        any = true;
+    }
+    return any;
 }
 
 ShownIndices *ShownFor(Window *w, const uint32_t table[256]) {
@@ -112,11 +146,6 @@ void ShownWriter::Row(int y, const uint8_t *indices) {
     uint8_t *stale = shown_->stale.data() + (size_t)y * (size_t)shown_->blocksPerRow;
     uint8_t *changed = bandChanged_.data();
     const uint8_t *from = indices - x0;  // indexed by column
-    int runStart = -1;
-    auto convert = [&](int a, int b) {
-        std::memcpy(was + a, from + a, (size_t)(b - a));
-        ExpandIndices(out + a, from + a, b - a, table_);
-    };
     const int b0 = x0 / kShownBlock, b1 = (x1 - 1) / kShownBlock + 1;
     // Blocks the source has not written since the window took its indices
     // from it are as they were; only stale ones need a look there.
@@ -127,33 +156,23 @@ void ShownWriter::Row(int y, const uint8_t *indices) {
         else if (!std::any_of(stale + b0, stale + b1, [](uint8_t v) { return v != 0; })) return;
     }
     for (int b = b0; b < b1; ++b) {
-        // The last block of a row ends at the surface's edge.
+        if (since_ && !stale[b] && (!written || written[b] <= sinceWrites_)) continue;
+        // The last block of a row ends at the surface's edge; a block the
+        // copy covers in part is brought up to date in that part, and stays
+        // unknown in the rest if it was.
         int a = b * kShownBlock, e = std::min(a + kShownBlock, width_);
-        bool whole = a >= x0 && e <= x1;
-        bool differs;
-        if (since_ && !stale[b] && (!written || written[b] <= sinceWrites_)) {
-            a = std::max(a, x0);
-            differs = false;
-        } else if (whole) {
-            differs = stale[b] || (e - a == kShownBlock ? BlockDiffers(was + a, from + a)
-                                                         : std::memcmp(was + a, from + a, (size_t)(e - a)) != 0);
-            stale[b] = 0;
-        } else {
-            // A block the copy covers in part: compared and converted in
-            // that part, and unknown in the rest as it was.
-            a = std::max(a, x0);
-            e = std::min(e, x1);
-            differs = stale[b] || std::memcmp(was + a, from + a, (size_t)(e - a)) != 0;
-        }
-        if (differs) {
+        const bool whole = a >= x0 && e <= x1;
+        a = std::max(a, x0);
+        e = std::min(e, x1);
+        if (stale[b]) {
+            std::memcpy(was + a, from + a, (size_t)(e - a));
+            ExpandIndices(out + a, from + a, e - a, table_);
             changed[b] = 1;
-            if (runStart < 0) runStart = a;
-        } else if (runStart >= 0) {
-            convert(runStart, a);
-            runStart = -1;
+            if (whole) stale[b] = 0;
+        } else if (UpdateSpan(was + a, from + a, out + a, e - a, table_)) {
+            changed[b] = 1;
         }
     }
-    if (runStart >= 0) convert(runStart, x1);
 }
 
 void ShownWriter::CloseBand() {
@@ -185,6 +204,9 @@ void ShownWriter::CloseBand() {
 }
 
 void ShownWriter::Finish() {
+#if defined(__SSE2__)
+    _mm_sfence();  // what went past the cache is in memory before anyone reads it
+#endif
     CloseBand();
     band_ = -1;
     if (shown_ && nextSource_.valid) shown_->source = nextSource_;

@@ -156,7 +156,7 @@ std::vector<uint32_t> WindowPixels(HWND window, int *width, int *height) {
     }
     if (width) *width = w->surfaceWidth;
     if (height) *height = w->surfaceHeight;
-    return w->pixels;
+    return std::vector<uint32_t>(w->pixels.begin(), w->pixels.end());
 }
 
 int LiveGdiObjects() { return CountLiveGdiObjects(); }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,23 @@ constexpr int kHtError = -2;
 constexpr int kMaActivate = 1;
 constexpr int kMaActivateAndEat = 2;
 constexpr int kMaNoActivateAndEat = 4;
+
+// Storage that starts on a cache line, so that 16 pixels of a surface row at
+// a column that is a multiple of 16 fill exactly one line.
+constexpr size_t kCacheLine = 64;
+template <typename T>
+struct LineAligned {
+    typedef T value_type;
+    LineAligned() = default;
+    template <typename U>
+    LineAligned(const LineAligned<U> &) {}
+    T *allocate(size_t n) { return static_cast<T *>(::operator new(n * sizeof(T), std::align_val_t(kCacheLine))); }
+    void deallocate(T *p, size_t) { ::operator delete(p, std::align_val_t(kCacheLine)); }
+    template <typename U>
+    bool operator==(const LineAligned<U> &) const { return true; }
+    template <typename U>
+    bool operator!=(const LineAligned<U> &) const { return false; }
+};
 
 struct DialogState;   // user/controls/controls.h
 struct ControlState;  // user/controls/controls.h
@@ -68,7 +86,7 @@ struct Window {
     bool erase = false;
     bool destroying = false;
     bool ncDestroyed = false;
-    std::vector<uint32_t> pixels;   // the client surface, 0x00RRGGBB
+    std::vector<uint32_t, LineAligned<uint32_t>> pixels;  // the client surface, 0x00RRGGBB
     int surfaceWidth = 0;
     int surfaceHeight = 0;
     // The 8-bit indices the surface was last converted from, where it was
