@@ -411,6 +411,10 @@ bool RestoreCopy(DeviceContext *dc, const Plane &dst, const Plane &src, int64_t 
             int e = b;
             while (e < b1 && blocks[e] > after) blocks[e++] = count;
             LONG left = std::max<LONG>(r.left, b * kShownBlock), right = std::min<LONG>(r.right, e * kShownBlock);
+            if (y + kRowsAhead < r.bottom) {
+                PrefetchSpan(src.Row((int)(y + kRowsAhead + dy)) + dx + left, (size_t)(right - left), false);
+                PrefetchSpan(dst.Row((int)(y + kRowsAhead)) + left, (size_t)(right - left), true);
+            }
             if (t.identity) std::memcpy(to + left, from + left, (size_t)(right - left));
             else MapRow(to + left, from + left, right - left, t.map);
             b = e;

@@ -162,6 +162,8 @@ void ShownWriter::Row(int y, const uint8_t *indices) {
         // unknown in the rest if it was.
         int a = b * kShownBlock, e = std::min(a + kShownBlock, width_);
         const bool whole = a >= x0 && e <= x1;
+        if (y + kRowsAhead < shown_->height)
+            PrefetchSpan(was + (size_t)kRowsAhead * (size_t)width_ + a, (size_t)(e - a), false);
         a = std::max(a, x0);
         e = std::min(e, x1);
         if (stale[b]) {
