@@ -170,13 +170,15 @@ void DcDrawn(DeviceContext *dc, const RECT &rect);
 //
 // A frame of the program is one full-window copy of an 8-bit bitmap, of which
 // only a little changes from the last. A window keeps the indices its surface
-// was converted from and the colour table used; a copy compares against them
-// block by block and converts and presents only the blocks that differ.
+// was converted from and the colour table used; a copy looks only at the
+// blocks its source wrote since the last one, compares them against what is
+// shown 16 indices at a time, and converts and presents only what differs.
 // Anything else that draws on the surface forgets the blocks it touched
 // (MarkDirty), so they are converted again by the next copy.
 
-constexpr int kShownBlock = 128;  // pixels of a row compared, converted and marked as one
-constexpr int kShownBand = 16;   // rows whose changed blocks are presented as one rectangle
+constexpr int kShownBlock = 128;  // pixels of a row whose writes are counted and looked at as one
+constexpr int kShownCell = 32;    // pixels of a row presented as one
+constexpr int kShownBand = 16;    // rows whose changed cells are presented as one rectangle
 
 struct ShownIndices {
     int width = 0;
@@ -235,7 +237,7 @@ private:
     int band_ = -1;
     int bandTop_ = 0, bandBottom_ = 0;
     // Scratch that outlives the writer, so a frame allocates nothing: per
-    // block of the band whether it changed, and the rectangles still growing
+    // cell of the band whether it changed, and the rectangles still growing
     // downwards (left to right) with those of the band being closed.
     std::vector<uint8_t> &bandChanged_;
     std::vector<RECT> &open_;
