@@ -32,6 +32,7 @@ struct Screens {
     std::map<uintptr_t, Screen> byWindow;
     int presents = 0;
     int rects = 0;
+    long area = 0;  // pixels handed over
 };
 
 class ScreenDisplay final : public StubDisplay {
@@ -45,6 +46,7 @@ public:
         screens_->presents++;
         for (const RECT &r : dirty) {
             screens_->rects++;
+            screens_->area += (long)(r.right - r.left) * (r.bottom - r.top);
             for (LONG y = std::max<LONG>(r.top, 0); y < std::min<LONG>(r.bottom, height); ++y)
                 for (LONG x = std::max<LONG>(r.left, 0); x < std::min<LONG>(r.right, width); ++x)
                     s.pixels[(size_t)y * width + x] = pixels[(size_t)y * width + x];
@@ -341,6 +343,7 @@ TEST_F(ShownTest, AnUnchangedCopySendsNothingAndOneChangedPixelOnlyItsBlock) {
     BitBlt(dc, 0, 0, 320, 240, frameDc, 0, 0, SRCCOPY);
     layer::FlushPresent();
     screens.presents = screens.rects = 0;
+    screens.area = 0;
 
     BitBlt(dc, 0, 0, 320, 240, frameDc, 0, 0, SRCCOPY);
     layer::FlushPresent();
@@ -351,6 +354,7 @@ TEST_F(ShownTest, AnUnchangedCopySendsNothingAndOneChangedPixelOnlyItsBlock) {
     layer::FlushPresent();
     EXPECT_EQ(1, screens.presents);
     EXPECT_EQ(1, screens.rects);
+    EXPECT_EQ(32 * 16, screens.area) << "one pixel sends its cell of 32 columns in its band of 16 rows";
     int w = 0, h = 0;
     EXPECT_EQ(layer::WindowPixels(plain, &w, &h), screens.byWindow[(uintptr_t)plain].pixels);
 
