@@ -365,7 +365,8 @@ BitmapChanges::Copy CopyKey(const Plane &dst, const Plane &src, int64_t dx, int6
 }
 
 bool SameCopy(const BitmapChanges::Copy &a, const BitmapChanges::Copy &b) {
-    return a.valid && b.valid && a.source == b.source && a.sourceWrites == b.sourceWrites &&
+    return a.valid && b.valid && a.fill == b.fill && a.index == b.index && a.source == b.source &&
+           a.sourceWrites == b.sourceWrites &&
            a.sourceTable == b.sourceTable && a.table == b.table && a.dx == b.dx && a.dy == b.dy &&
            SameRect(a.rect, b.rect);
 }
@@ -384,25 +385,17 @@ void RememberCopy(DeviceContext *dc, const Plane &dst, const Plane &src, int64_t
     dst.bitmap->changes.lastCopy = key;
 }
 
-// Repeats the last copy where the destination was written since; false when
-// this is not that copy, which is then made in full.
-bool RestoreCopy(DeviceContext *dc, const Plane &dst, const Plane &src, int64_t dx, int64_t dy, const RECT &r) {
-    if (!Repeatable(dc, dst, src)) return false;
-    BitmapChanges &c = dst.bitmap->changes;
-    if (!SameCopy(c.lastCopy, CopyKey(dst, src, dx, dy, r))) return false;
-    if (c.writes == UINT32_MAX) return false;  // the full copy restarts the counts
+// Calls `redo(y, left, right)` for each run of blocks of `r` written since
+// the last remembered copy or fill, and counts what it redoes as written now:
+// it differs from what the bitmap held a moment ago.
+template <typename Redo>
+void RedoWhereWritten(BitmapChanges &c, const RECT &r, Redo redo) {
     const uint32_t after = c.lastCopy.after;
-    // What is restored counts as written now: it differs from what the
-    // bitmap held a moment ago.
     const uint32_t count = after == c.writes ? after : ++c.writes;
     const int b0 = r.left / kShownBlock, b1 = (r.right - 1) / kShownBlock + 1;
-    // Thousands of short runs a frame: the colour translation is looked up once.
-    const Translation &t = TranslationFor(*src.bitmap, *dst.bitmap);
     for (LONG y = r.top; y < r.bottom; ++y) {
         if (c.rows[(size_t)y] <= after) continue;
         uint32_t *blocks = c.blocks.data() + (size_t)y * (size_t)c.blocksPerRow;
-        uint8_t *to = dst.Row((int)y);
-        const uint8_t *from = src.Row((int)(y + dy)) + dx;
         for (int b = b0; b < b1;) {
             if (blocks[b] <= after) {
                 ++b;
@@ -410,19 +403,73 @@ bool RestoreCopy(DeviceContext *dc, const Plane &dst, const Plane &src, int64_t 
             }
             int e = b;
             while (e < b1 && blocks[e] > after) blocks[e++] = count;
-            LONG left = std::max<LONG>(r.left, b * kShownBlock), right = std::min<LONG>(r.right, e * kShownBlock);
-            if (y + kRowsAhead < r.bottom) {
-                PrefetchSpan(src.Row((int)(y + kRowsAhead + dy)) + dx + left, (size_t)(right - left), false);
-                PrefetchSpan(dst.Row((int)(y + kRowsAhead)) + left, (size_t)(right - left), true);
-            }
-            if (t.identity) std::memcpy(to + left, from + left, (size_t)(right - left));
-            else MapRow(to + left, from + left, right - left, t.map);
+            redo(y, std::max<LONG>(r.left, b * kShownBlock), std::min<LONG>(r.right, e * kShownBlock));
             b = e;
         }
         c.rows[(size_t)y] = count;
     }
     c.lastCopy.after = c.writes;
+}
+
+// Repeats the last copy where the destination was written since; false when
+// this is not that copy, which is then made in full.
+bool RestoreCopy(DeviceContext *dc, const Plane &dst, const Plane &src, int64_t dx, int64_t dy, const RECT &r) {
+    if (!Repeatable(dc, dst, src)) return false;
+    BitmapChanges &c = dst.bitmap->changes;
+    if (!SameCopy(c.lastCopy, CopyKey(dst, src, dx, dy, r))) return false;
+    if (c.writes == UINT32_MAX) return false;  // the full copy restarts the counts
+    // Thousands of short runs a frame: the colour translation is looked up once.
+    const Translation &t = TranslationFor(*src.bitmap, *dst.bitmap);
+    RedoWhereWritten(c, r, [&](LONG y, LONG left, LONG right) {
+        uint8_t *to = dst.Row((int)y);
+        const uint8_t *from = src.Row((int)(y + dy)) + dx;
+        if (y + kRowsAhead < r.bottom) {
+            PrefetchSpan(src.Row((int)(y + kRowsAhead + dy)) + dx + left, (size_t)(right - left), false);
+            PrefetchSpan(dst.Row((int)(y + kRowsAhead)) + left, (size_t)(right - left), true);
+        }
+        if (t.identity) std::memcpy(to + left, from + left, (size_t)(right - left));
+        else MapRow(to + left, from + left, right - left, t.map);
+    });
     return true;
+}
+
+// The same for a solid fill of an 8-bit bitmap, as the program clears its
+// work bitmap every frame when there is no backdrop: the key is the index
+// and the bitmap's colour table.
+BitmapChanges::Copy FillKey(const BitmapObject &bitmap, uint8_t index, const RECT &r) {
+    BitmapChanges::Copy key;
+    key.valid = true;
+    key.fill = true;
+    key.index = index;
+    key.table = bitmap.tableVersion;
+    key.rect = r;
+    return key;
+}
+
+void FillIndex(DeviceContext *dc, const Plane &plane, uint8_t index, const RECT &r) {
+    BitmapObject &bitmap = *plane.bitmap;
+    // Only a fill of the whole bitmap is remembered: nothing before it could
+    // be repeated anyway, while a small one would put an end to repeating
+    // the copy it was drawn over.
+    const bool whole = SameRect(r, RECT{0, 0, bitmap.width, bitmap.height});
+    const bool repeatable = whole && !dc->hasClip && ChangesTracked(bitmap);
+    BitmapChanges &c = bitmap.changes;
+    BitmapChanges::Copy key = FillKey(bitmap, index, r);
+    if (repeatable && c.writes != UINT32_MAX && SameCopy(c.lastCopy, key)) {
+        RedoWhereWritten(c, r, [&](LONG y, LONG left, LONG right) {
+            if (y + kRowsAhead < r.bottom) PrefetchSpan(plane.Row((int)(y + kRowsAhead)) + left, (size_t)(right - left), true);
+            std::memset(plane.Row((int)y) + left, index, (size_t)(right - left));
+        });
+        return;
+    }
+    for (LONG y = r.top; y < r.bottom; ++y) std::memset(plane.Row(y) + r.left, index, (size_t)(r.right - r.left));
+    NoteWritten(&bitmap, r);
+    // A bitmap written for the first time has only now begun its counts.
+    if (whole && !dc->hasClip && ChangesTracked(bitmap)) {
+        key.table = bitmap.tableVersion;
+        key.after = c.writes;
+        c.lastCopy = key;
+    }
 }
 
 BOOL Blit(HDC hdcDst, int x, int y, int w, int h, HDC hdcSrc, int sx, int sy, DWORD rop) {
@@ -748,8 +795,7 @@ RECT MemoryFill(DeviceContext *dc, const RECT &rect, COLORREF color) {
         const auto &table = plane.bitmap->colorTable;
         uint8_t index = (uint8_t)NearestIndex(table.data(), table.size(), GetRValue(color), GetGValue(color),
                                               GetBValue(color));
-        for (LONG y = r.top; y < r.bottom; ++y) std::memset(plane.Row(y) + r.left, index, (size_t)n);
-        NoteWritten(plane.bitmap, r);
+        FillIndex(dc, plane, index, r);
     } else {
         uint32_t pixel = PixelFromColorRef(color);
         for (LONG y = r.top; y < r.bottom; ++y) {

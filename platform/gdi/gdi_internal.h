@@ -54,10 +54,13 @@ struct BitmapChanges {
     std::vector<uint32_t> blocks;  // per block, rows from the top
     std::vector<uint32_t> rows;    // per row: the latest of its blocks
     // The last plain copy into the bitmap (gdi/blit.cpp): from which bitmap
-    // as it was then, with which colour tables, where to; and the count
-    // after it, so that blocks counted later are those written since.
+    // as it was then, with which colour tables, where to; or the last solid
+    // fill, of which index. And the count after it, so that blocks counted
+    // later are those written since.
     struct Copy {
         bool valid = false;
+        bool fill = false;
+        uint8_t index = 0;
         uint64_t source = 0;
         uint32_t sourceWrites = 0;
         uint64_t sourceTable = 0, table = 0;

@@ -226,7 +226,7 @@ void Fill(HDC dc, int x, int y, int w, int h, COLORREF color) {
 // a random order, with what the screen shows compared after every step.
 // The frame is written either through its pixels or, as the saver writes
 // its own, only through the layer: a backdrop copied over it again and
-// again, patches filled in. Then the frame must also hold, at every step,
+// again (or, for a while, the whole frame cleared), patches filled in. Then the frame must also hold, at every step,
 // what the same drawing leaves in a twin whose pixels the test holds, where
 // every copy is made in full.
 TEST_F(ShownTest, MixedDrawingOnAWindowShowsWhatConvertingEverythingShows) {
@@ -251,8 +251,12 @@ TEST_F(ShownTest, MixedDrawingOnAWindowShowsWhatConvertingEverythingShows) {
             if (throughLayer) {
                 // What the saver does to its work bitmap, with now and then
                 // a change of backdrop or a copy from elsewhere in it.
+                // For a stretch there is no backdrop: the frame is cleared
+                // whole instead, in one colour and then in another.
+                const bool cleared = step >= 200 && step < 260;
                 for (HDC to : {frameDc, twinDc}) {
-                    if (step % 5 != 4) BitBlt(to, 0, 0, 240, 160, backdropDc, 0, 0, SRCCOPY);
+                    if (cleared) Fill(to, 0, 0, 240, 160, step < 230 ? RGB(0, 0, 0) : RGB(200, 10, 10));
+                    else if (step % 5 != 4) BitBlt(to, 0, 0, 240, 160, backdropDc, 0, 0, SRCCOPY);
                     if (step % 23 == 11) BitBlt(to, 7, 3, 200, 100, backdropDc, 20, 40, SRCCOPY);
                 }
                 if (step % 17 == 8) Fill(backdropDc, step % 200, step % 120, 33, 21, RGB(step, 255 - step % 256, 3));
