@@ -44,8 +44,8 @@ struct PenObject : GdiObject {
 // DIB section (8-bit with its colour table, or 32-bit).
 // Where an 8-bit bitmap's indices were last written, so that a copy can
 // leave alone what is as it was (gdi/changes.cpp). Every write the layer
-// makes counts one more; each 32-pixel block of a row keeps the count of
-// the last write that touched it.
+// makes counts one more; each block of a row (kShownBlock pixels) keeps the
+// count of the last write that touched it.
 struct BitmapChanges {
     uint64_t id = 0;        // names this record's counts; a new one when they restart
     uint32_t writes = 0;    // writes so far
