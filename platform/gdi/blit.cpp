@@ -366,9 +366,8 @@ BitmapChanges::Copy CopyKey(const Plane &dst, const Plane &src, int64_t dx, int6
 
 bool SameCopy(const BitmapChanges::Copy &a, const BitmapChanges::Copy &b) {
     return a.valid && b.valid && a.fill == b.fill && a.index == b.index && a.source == b.source &&
-           a.sourceWrites == b.sourceWrites &&
-           a.sourceTable == b.sourceTable && a.table == b.table && a.dx == b.dx && a.dy == b.dy &&
-           SameRect(a.rect, b.rect);
+           a.sourceWrites == b.sourceWrites && a.sourceTable == b.sourceTable && a.table == b.table &&
+           a.dx == b.dx && a.dy == b.dy && SameRect(a.rect, b.rect);
 }
 
 // Whether a copy of `src` onto `r` of `dst` can be remembered and repeated:
@@ -466,7 +465,6 @@ void FillIndex(DeviceContext *dc, const Plane &plane, uint8_t index, const RECT 
     NoteWritten(&bitmap, r);
     // A bitmap written for the first time has only now begun its counts.
     if (whole && !dc->hasClip && ChangesTracked(bitmap)) {
-        key.table = bitmap.tableVersion;
         key.after = c.writes;
         c.lastCopy = key;
     }
