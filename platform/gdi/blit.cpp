@@ -377,11 +377,21 @@ bool Repeatable(DeviceContext *dc, const Plane &dst, const Plane &src) {
            ChangesTracked(*src.bitmap);
 }
 
+// Keeps `key` as the bitmap's last copy or fill, made just now.
+void Remember(BitmapChanges &c, BitmapChanges::Copy key) {
+    key.after = c.writes;
+    c.lastCopy = key;
+}
+
+// Whether `key` is the last copy or fill again, so that it need only be
+// redone where the bitmap was written since. Counts about to wrap are not:
+// the full copy restarts them.
+bool Repeats(const BitmapChanges &c, const BitmapChanges::Copy &key) {
+    return SameCopy(c.lastCopy, key) && c.writes != UINT32_MAX;
+}
+
 void RememberCopy(DeviceContext *dc, const Plane &dst, const Plane &src, int64_t dx, int64_t dy, const RECT &r) {
-    if (!Repeatable(dc, dst, src)) return;
-    BitmapChanges::Copy key = CopyKey(dst, src, dx, dy, r);
-    key.after = dst.bitmap->changes.writes;
-    dst.bitmap->changes.lastCopy = key;
+    if (Repeatable(dc, dst, src)) Remember(dst.bitmap->changes, CopyKey(dst, src, dx, dy, r));
 }
 
 // Calls `redo(y, left, right)` for each run of blocks of `r` written since
@@ -415,8 +425,7 @@ void RedoWhereWritten(BitmapChanges &c, const RECT &r, Redo redo) {
 bool RestoreCopy(DeviceContext *dc, const Plane &dst, const Plane &src, int64_t dx, int64_t dy, const RECT &r) {
     if (!Repeatable(dc, dst, src)) return false;
     BitmapChanges &c = dst.bitmap->changes;
-    if (!SameCopy(c.lastCopy, CopyKey(dst, src, dx, dy, r))) return false;
-    if (c.writes == UINT32_MAX) return false;  // the full copy restarts the counts
+    if (!Repeats(c, CopyKey(dst, src, dx, dy, r))) return false;
     // Thousands of short runs a frame: the colour translation is looked up once.
     const Translation &t = TranslationFor(*src.bitmap, *dst.bitmap);
     RedoWhereWritten(c, r, [&](LONG y, LONG left, LONG right) {
@@ -450,11 +459,10 @@ void FillIndex(DeviceContext *dc, const Plane &plane, uint8_t index, const RECT 
     // Only a fill of the whole bitmap is remembered: nothing before it could
     // be repeated anyway, while a small one would put an end to repeating
     // the copy it was drawn over.
-    const bool whole = SameRect(r, RECT{0, 0, bitmap.width, bitmap.height});
-    const bool repeatable = whole && !dc->hasClip && ChangesTracked(bitmap);
+    const bool rememberable = !dc->hasClip && SameRect(r, RECT{0, 0, bitmap.width, bitmap.height});
     BitmapChanges &c = bitmap.changes;
-    BitmapChanges::Copy key = FillKey(bitmap, index, r);
-    if (repeatable && c.writes != UINT32_MAX && SameCopy(c.lastCopy, key)) {
+    const BitmapChanges::Copy key = FillKey(bitmap, index, r);
+    if (rememberable && ChangesTracked(bitmap) && Repeats(c, key)) {
         RedoWhereWritten(c, r, [&](LONG y, LONG left, LONG right) {
             if (y + kRowsAhead < r.bottom) PrefetchSpan(plane.Row((int)(y + kRowsAhead)) + left, (size_t)(right - left), true);
             std::memset(plane.Row((int)y) + left, index, (size_t)(right - left));
@@ -464,10 +472,7 @@ void FillIndex(DeviceContext *dc, const Plane &plane, uint8_t index, const RECT 
     for (LONG y = r.top; y < r.bottom; ++y) std::memset(plane.Row(y) + r.left, index, (size_t)(r.right - r.left));
     NoteWritten(&bitmap, r);
     // A bitmap written for the first time has only now begun its counts.
-    if (whole && !dc->hasClip && ChangesTracked(bitmap)) {
-        key.after = c.writes;
-        c.lastCopy = key;
-    }
+    if (rememberable && ChangesTracked(bitmap)) Remember(c, key);
 }
 
 BOOL Blit(HDC hdcDst, int x, int y, int w, int h, HDC hdcSrc, int sx, int sy, DWORD rop) {

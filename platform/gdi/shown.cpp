@@ -39,6 +39,13 @@ inline void StorePiece(uint32_t *__restrict out, const uint8_t *__restrict now, 
     ExpandIndices(out, now, 16, table);
 }
 
+// Takes `n` indices as shown, converted whole.
+inline void TakeSpan(uint8_t *__restrict was, const uint8_t *__restrict now, uint32_t *__restrict out, int n,
+                     const uint32_t *__restrict table) {
+    std::memcpy(was, now, (size_t)n);
+    ExpandIndices(out, now, n, table);
+}
+
 // Marks the cells columns [c0, c1) fall in as changed.
 inline void MarkCells(uint8_t *changed, int c0, int c1) {
     for (int c = c0 / kShownCell; c <= (c1 - 1) / kShownCell; ++c) changed[c] = 1;
@@ -64,8 +71,7 @@ inline void UpdateSpan(uint8_t *__restrict was, const uint8_t *__restrict now, u
         MarkCells(changed, column + i, column + i + 16);
     }
     if (i < n && std::memcmp(was + i, now + i, (size_t)(n - i)) != 0) {
-        std::memcpy(was + i, now + i, (size_t)(n - i));
-        ExpandIndices(out + i, now + i, n - i, table);
+        TakeSpan(was + i, now + i, out + i, n - i, table);
         MarkCells(changed, column + i, column + n);
     }
 }
@@ -173,8 +179,7 @@ void ShownWriter::Row(int y, const uint8_t *indices) {
         a = std::max(a, x0);
         e = std::min(e, x1);
         if (stale[b]) {
-            std::memcpy(was + a, from + a, (size_t)(e - a));
-            ExpandIndices(out + a, from + a, e - a, table_);
+            TakeSpan(was + a, from + a, out + a, e - a, table_);
             MarkCells(changed, a, e);
             if (whole) stale[b] = 0;
         } else {
