@@ -44,6 +44,16 @@ public:
     virtual void NativeWindowFocused(uintptr_t /*nativeWindow*/) {}
 };
 
+// One monitor of the display, in screen coordinates (the virtual screen's:
+// the primary monitor's top-left corner is 0,0 on Windows and may not be on
+// X11, where the root's corner is).
+struct Monitor {
+    RECT rect = {0, 0, 0, 0};  // the whole monitor
+    RECT work = {0, 0, 0, 0};  // what panels and docks leave of it
+    bool primary = false;
+    std::string name;          // the display's own name for it (RandR output, Wayland output)
+};
+
 struct NativeWindowRequest {
     uintptr_t parent = 0;     // native parent (ours or foreign); 0 for a top-level window
     uintptr_t owner = 0;      // a top-level window's owner (a dialog's), or 0
@@ -60,6 +70,17 @@ public:
     virtual const char *Name() const = 0;
 
     virtual void ScreenSize(int *width, int *height) = 0;
+    // The monitors, the primary one first; never empty (a display that
+    // reports none is one monitor the size of the screen).
+    virtual std::vector<Monitor> Monitors() {
+        Monitor whole;
+        int w = 0, h = 0;
+        ScreenSize(&w, &h);
+        whole.rect = whole.work = {0, 0, w, h};
+        whole.primary = true;
+        whole.name = "SCREEN0";
+        return {whole};
+    }
     // The HWND value of the desktop window (the root window on X11).
     virtual uintptr_t DesktopWindow() = 0;
 
