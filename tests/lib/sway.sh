@@ -17,7 +17,8 @@
 #                           environment (for programs that refuse root)
 #   sway_shot OUTPUT FILE   one output's pixels (grim -o); PNG, or PPM when
 #                           FILE ends in .ppm
-#   sway_shot_all FILE      the whole layout, one pixel per layout unit
+#   sway_shot_all FILE [SCALE]  the whole layout, SCALE pixels per layout unit
+#                           (1 unless given)
 #   sway_outputs            one line per active output: NAME WxH+X+Y*SCALE
 #                           (the mode in device pixels, the layout position)
 #   sway_cleanup            ends everything started, removes the user, its home
@@ -37,6 +38,7 @@ SWAY_TIMEOUT=${SWAY_TIMEOUT:-30}
 SWAY_USER=
 SWAY_RUNTIME_DIR=
 SWAY_OUTPUTS=()
+SWAY_SPECS=()
 SWAY_FAILURE=
 SWAY_ENVIRONMENT=0
 SWAY_TMP=
@@ -96,21 +98,23 @@ _sway_output_specs() {
 }
 sway_outputs() { _sway_output_specs | sed -E 's/\*([0-9]+)(\.0+)?$/*\1/'; }
 
-# Every wanted output is there with its mode, position and scale (scale
-# compared as a number: sway reports 2 as 2.0).
+# A spec with its scale written out as a plain number (2.0 and 2 are one).
+_sway_norm() {
+  local scale=1
+  [[ $1 == *\** ]] && scale=${1#*\*}
+  printf '%s*%s\n' "${1%\**}" "$(awk -v s="$scale" 'BEGIN { printf "%g", s }')"
+}
+
+# Every wanted output is there with its mode, position and scale, and no
+# other.
 _sway_outputs_match() {
-  local have i name spec want got
+  local have i got
   have=$(sway_outputs) || return 1
+  (($(wc -l <<<"$have") == ${#SWAY_OUTPUTS[@]})) || return 1
   for i in "${!SWAY_OUTPUTS[@]}"; do
-    name=${SWAY_OUTPUTS[i]} spec=${SWAY_SPECS[i]}
-    want=${spec%\**}*$(awk -v s="${spec#*\*}" 'BEGIN { printf "%g", (s == "" ? 1 : s) }')
-    [[ $spec == *\** ]] || want=$spec*1
-    got=$(awk -v n="$name" '$1 == n { print $2 }' <<<"$have")
-    [[ -n $got ]] || return 1
-    got=${got%\**}*$(awk -v s="${got#*\*}" 'BEGIN { printf "%g", s }')
-    [[ $got == "$want" ]] || return 1
+    got=$(awk -v n="${SWAY_OUTPUTS[i]}" '$1 == n { print $2 }' <<<"$have")
+    [[ -n $got && $(_sway_norm "$got") == "$(_sway_norm "${SWAY_SPECS[i]}")" ]] || return 1
   done
-  (($(wc -l <<<"$have") == ${#SWAY_OUTPUTS[@]}))
 }
 
 # XWayland shows one RandR monitor per output, at the output's place in the
@@ -279,9 +283,9 @@ sway_shot() {
 }
 
 sway_shot_all() {
-  local file=$1 type=png
+  local file=$1 scale=${2:-1} type=png
   [[ $file == *.ppm ]] && type=ppm
-  timeout -k 2 30 grim -t "$type" -s 1 "$file"
+  timeout -k 2 30 grim -t "$type" -s "$scale" "$file"
 }
 
 sway_cleanup() {
@@ -315,6 +319,6 @@ sway_cleanup() {
     if [[ -n ${saved#*=} ]]; then export "${saved?}"; else unset "${saved%%=*}"; fi
   done
   SWAY_TMP= SWAY_HOME= SWAY_PID= SWAY_IPC= SWAY_WL= SWAY_USER= SWAY_RUNTIME_DIR= SWAY_X_DISPLAY= SWAY_MADE_USER=0
-  SWAY_OUTPUTS=() SWAY_SAVED_ENV=()
+  SWAY_OUTPUTS=() SWAY_SPECS=() SWAY_SAVED_ENV=()
   return 0
 }
