@@ -25,6 +25,9 @@
 #                           and runtime dir; safe to call again. Callers trap it
 #                           on EXIT.
 #
+# SWAY_CONFIG_EXTRA, when set before sway_start, is added to sway's config
+# (lines of sway commands: window rules, seat settings).
+#
 # sway refuses to run as root, so as root the session belongs to a user made
 # for this run alone (and removed again); otherwise it is the caller's. Root
 # programs reach it directly: the Wayland socket is a file root may open, and
@@ -184,6 +187,7 @@ sway_start() {
 xwayland $xwayland
 default_border none
 focus_follows_mouse no
+${SWAY_CONFIG_EXTRA:-}
 EOF
   chmod 644 "$SWAY_TMP/config"
 
