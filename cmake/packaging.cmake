@@ -16,6 +16,11 @@ if(WIN32)
   # One folder's worth: the program, how to install it, the licence. Text
   # files get Windows line ends, for Notepad.
   install(TARGETS VantrelSaver RUNTIME DESTINATION .)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(VANTREL_ZIP_SYSTEMS "64-bit Windows Vista to 11 (the 32-bit zip runs on both kinds)")
+  else()
+    set(VANTREL_ZIP_SYSTEMS "Windows Vista to 11, 32-bit or 64-bit")
+  endif()
   configure_file(dist/windows/README.txt.in ${CMAKE_BINARY_DIR}/dist/README.txt @ONLY NEWLINE_STYLE CRLF)
   configure_file(LICENSE ${CMAKE_BINARY_DIR}/dist/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_BINARY_DIR}/dist/README.txt ${CMAKE_BINARY_DIR}/dist/LICENSE.txt DESTINATION .)

@@ -139,6 +139,8 @@ LICENSE.txt" "$(unzip -Z1 "$zip")"
   expect_all "README.txt says how to install, in Windows line ends" "$readme" \
     "Vantrel Screen Saver ${VERSION//./\\.} for Windows"$'\r$' 'Right-click VantrelSaver\.scr and choose Install' \
     'copy VantrelSaver\.scr into the Windows folder'
+  if ((bits == 64)); then systems='^64-bit Windows Vista to 11'; else systems='^Windows Vista to 11, 32-bit or 64-bit'; fi
+  expect_all "the $bits-bit zip's README.txt names the systems it runs on" "$readme" "$systems"
   local scr=$dir/VantrelSaver.scr headers
   headers=$("$triple-objdump" -p "$scr")
   if ((bits == 64)); then
