@@ -22,6 +22,14 @@ bool TakeTerminationRequest();
 // Forgets a request not yet taken (for a reset of the layer).
 void ClearTerminationRequest();
 
+// Holds back the signals that end a run (SIGTERM, SIGINT, SIGHUP) until the
+// matching release, for a write that must not be cut short halfway (the
+// registry file's temporary copy, before it is renamed into place): one
+// that arrives meanwhile takes effect right after, even one that ends the
+// process. Holds nest.
+void HoldTermination();
+void ReleaseTermination();
+
 }  // namespace layer
 
 #endif
