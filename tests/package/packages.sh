@@ -129,9 +129,13 @@ $icons" "$files"
   expect_all "the manual page carries the version and day of the changelog's newest entry" \
     "$(head -n1 "$TMP/vantrel-saver.6")" "^\.TH VANTREL-SAVER 6 \"${day:-no day in: $trailer}\" \"Vantrel Screen Saver ${VERSION//./\\.}\""
   report=$(desktop-file-validate "$ROOT/usr/share/applications/vantrel-saver-settings.desktop" 2>&1)
-  [[ -n $report ]] && printf '      desktop-file-validate: %s\n' "${report//$'\n'/$'\n      desktop-file-validate: '}"
   name="desktop-file-validate finds no error or warning in the menu entry"
-  if grep -qE ': (error|warning): ' <<<"$report"; then fail "$name" "$report"; else pass "$name"; fi
+  if grep -qE ': (error|warning): ' <<<"$report"; then
+    fail "$name" "$report"
+  else
+    pass "$name"
+    [[ -n $report ]] && printf '      desktop-file-validate: %s\n' "${report//$'\n'/$'\n      desktop-file-validate: '}"
+  fi
 else
   fail "the native package target writes $(basename "$DEB")" "$(tail -n 30 "$TMP/package.log")"
 fi
