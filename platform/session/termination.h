@@ -9,7 +9,8 @@
 namespace layer {
 
 // Installs the handlers. Any signal after the first ends the process the
-// default way, so a program that hangs on its way out can still be stopped.
+// default way, so a program that hangs on its way out can still be stopped
+// (within a hold, below, once the hold ends).
 void InstallTerminationHandlers();
 
 // A descriptor that turns readable when a request arrives, for backends to
