@@ -235,18 +235,28 @@ bool WriteAll(int fd, const std::string &text)
 }
 
 // The temporary files our saves make next to `target`: its name, a dot and
-// the six letters or digits that mkostemp puts in place of "XXXXXX".
+// the six letters or digits that mkostemp puts in place of "XXXXXX". A
+// person may keep a copy beside it under such a name too ("registry.reg.backup",
+// ".BEFORE", ".202612"): six of one kind of character are taken for theirs,
+// at the cost of the odd leftover of ours that happens to look like that.
 bool IsTemporaryOf(const std::string &name, const std::string &targetName)
 {
     if (name.size() != targetName.size() + 7 || name.compare(0, targetName.size(), targetName) != 0 ||
         name[targetName.size()] != '.')
         return false;
+    bool lower = false, upper = false, digit = false;
     for (size_t i = targetName.size() + 1; i < name.size(); ++i) {
         char c = name[i];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+        if (c >= 'a' && c <= 'z')
+            lower = true;
+        else if (c >= 'A' && c <= 'Z')
+            upper = true;
+        else if (c >= '0' && c <= '9')
+            digit = true;
+        else
             return false;
     }
-    return true;
+    return lower + upper + digit >= 2;
 }
 
 // A save writes its temporary file within moments of making it; one

@@ -783,14 +783,17 @@ TEST_F(RegistryFileTest, ASaveRemovesLeftoversOnlyOfSavesThatCannotStillBeWritin
     make("registry.reg.Ab3xY", 120);      // not names our saves make
     make("registry.reg.bak", 120);
     make("other.reg.Ab3xYz", 120);
+    make("registry.reg.backup", 120);     // a person's copies
+    make("registry.reg.202612", 120);
 
     Restart();
     ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Test", "Value", 1));
     close(held);
     std::vector<std::string> names = FolderEntries();
     std::sort(names.begin(), names.end());
-    EXPECT_EQ((std::vector<std::string>{"other.reg.Ab3xYz", "registry.reg", "registry.reg.Ab3xY",
-                                        "registry.reg.Fresh1", "registry.reg.Slow42", "registry.reg.bak"}),
+    EXPECT_EQ((std::vector<std::string>{"other.reg.Ab3xYz", "registry.reg", "registry.reg.202612",
+                                        "registry.reg.Ab3xY", "registry.reg.Fresh1", "registry.reg.Slow42",
+                                        "registry.reg.backup", "registry.reg.bak"}),
               names);
 }
 
