@@ -114,6 +114,30 @@ $icons" "$files"
   errors=$(grep -E '^E: ' <<<"$report")
   [[ -n $report ]] && printf '      lintian: %s\n' "${report//$'\n'/$'\n      lintian: '}"
   if [[ -z $errors ]]; then pass "lintian reports no errors"; else fail "lintian reports no errors" "$errors"; fi
+
+  # The manual page and the menu entry as the tools that read them judge
+  # them: any warning fails. The page is dated as the version it documents,
+  # the day of the changelog's newest entry.
+  zcat "$ROOT/usr/share/man/man6/vantrel-saver.6.gz" >"$TMP/vantrel-saver.6"
+  name="mandoc -T lint finds nothing to warn of in the manual page"
+  if lint=$(mandoc -T lint -W warning "$TMP/vantrel-saver.6" 2>&1) && [[ -z $lint ]]; then
+    pass "$name"
+  else
+    fail "$name" "$lint"
+  fi
+  trailer=$(zcat "$ROOT/usr/share/doc/vantrel-saver/changelog.Debian.gz" | grep -m1 '^ -- ')
+  written=$(sed -nE 's/.*, ([0-9]{1,2} [A-Z][a-z]{2} [0-9]{4}) .*/\1/p' <<<"$trailer")
+  day=$([[ -n $written ]] && date -d "$written" +%F 2>/dev/null)
+  expect_all "the manual page carries the version and day of the changelog's newest entry" \
+    "$(head -n1 "$TMP/vantrel-saver.6")" "^\.TH VANTREL-SAVER 6 \"${day:-no day in: $trailer}\" \"Vantrel Screen Saver ${VERSION//./\\.}\""
+  report=$(desktop-file-validate "$ROOT/usr/share/applications/vantrel-saver-settings.desktop" 2>&1)
+  name="desktop-file-validate finds no error or warning in the menu entry"
+  if grep -qE ': (error|warning): ' <<<"$report"; then
+    fail "$name" "$report"
+  else
+    pass "$name"
+    [[ -n $report ]] && printf '      desktop-file-validate: %s\n' "${report//$'\n'/$'\n      desktop-file-validate: '}"
+  fi
 else
   fail "the native package target writes $(basename "$DEB")" "$(tail -n 30 "$TMP/package.log")"
 fi
