@@ -76,7 +76,7 @@ expect_closed() {
 }
 
 # Both screens are watched together: they come up at their own pace.
-PRIMARY_SHOWS= SECOND_SHOWS=
+PRIMARY_SHOWS='' SECOND_SHOWS=''
 _both_shown() {
   PRIMARY_SHOWS=$(output_verdict "$PRIMARY") SECOND_SHOWS=$(output_verdict "$SECOND")
   [[ $PRIMARY_SHOWS == bombs && $SECOND_SHOWS == black ]]

@@ -138,7 +138,7 @@ _sway_x_monitors_match() {
 }
 
 sway_start() {
-  SWAY_FAILURE= SWAY_ENVIRONMENT=0
+  SWAY_FAILURE='' SWAY_ENVIRONMENT=0
   [[ -z $SWAY_TMP ]] || { _sway_fail "a session is already running" 0; return 1; }
   (($#)) || { _sway_fail "sway_start needs at least one output" 0; return 1; }
   SWAY_SPECS=()
@@ -322,7 +322,8 @@ sway_cleanup() {
   for saved in "${SWAY_SAVED_ENV[@]}"; do
     if [[ -n ${saved#*=} ]]; then export "${saved?}"; else unset "${saved%%=*}"; fi
   done
-  SWAY_TMP= SWAY_HOME= SWAY_PID= SWAY_IPC= SWAY_WL= SWAY_USER= SWAY_RUNTIME_DIR= SWAY_X_DISPLAY= SWAY_MADE_USER=0
+  SWAY_TMP='' SWAY_HOME='' SWAY_PID='' SWAY_IPC='' SWAY_WL='' SWAY_USER='' SWAY_RUNTIME_DIR='' SWAY_X_DISPLAY=''
+  SWAY_MADE_USER=0
   SWAY_OUTPUTS=() SWAY_SPECS=() SWAY_SAVED_ENV=()
   return 0
 }
