@@ -40,7 +40,7 @@ OPTIONAL_windows_i386=(wine32:i386)
 PACKAGES_sanitize=(clang llvm libclang-rt-14-dev)
 PACKAGES_tests=(
   xvfb xdotool x11-utils x11-xserver-utils imagemagick file
-  xscreensaver libxml2-utils strace
+  xscreensaver libxml2-utils strace jq
   sway xwayland grim wtype weston
   dpkg-dev lintian mandoc desktop-file-utils unzip
 )
