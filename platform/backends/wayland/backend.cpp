@@ -584,11 +584,20 @@ void WaylandBackend::GlobalRemoved(uint32_t name) {
     for (auto &entry : windows_) {
         NativeWindow &w = entry.second;
         bool had = !w.surfaces.empty();
-        for (size_t i = w.surfaces.size(); i-- > 0;)
-            if (w.surfaces[i]->output == name) RemoveSurface(entry.first, w.surfaces[i].get());
+        bool lostMain = false;
+        for (size_t i = w.surfaces.size(); i-- > 0;) {
+            if (w.surfaces[i]->output != name) continue;
+            lostMain = lostMain || !w.surfaces[i]->cover;
+            RemoveSurface(entry.first, w.surfaces[i].get());
+        }
+        uintptr_t window = entry.first;
         if (had && w.surfaces.empty() && w.fullScreen) {
-            uintptr_t window = entry.first;
             Report([window](InputSink &sink) { sink.CloseRequested(window); });
+        } else if (lostMain && w.fullScreen && !w.surfaces.empty()) {
+            // The saver moves to an output that was kept dark, fitted to it.
+            uint32_t to = w.surfaces.front()->output;
+            RemoveSurface(window, w.surfaces.front().get());
+            MakeSurface(window, w, FindOutput(to), false);
         }
     }
     OutputRecord *o = it->get();
