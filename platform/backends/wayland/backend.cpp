@@ -70,6 +70,21 @@ void AddRect(std::vector<RECT> *list, const RECT &r) {
     list->assign(1, all);
 }
 
+void Shift(RECT *r, int x, int y) {
+    r->left += x;
+    r->right += x;
+    r->top += y;
+    r->bottom += y;
+}
+
+bool Overlap(RECT *out, const RECT *a, const RECT *b) {
+    out->left = std::max(a->left, b->left);
+    out->top = std::max(a->top, b->top);
+    out->right = std::min(a->right, b->right);
+    out->bottom = std::min(a->bottom, b->bottom);
+    return out->left < out->right && out->top < out->bottom;
+}
+
 class WaylandBackend;
 struct Surface;
 
@@ -121,6 +136,15 @@ struct Surface {
 };
 
 struct NativeWindow {
+    uintptr_t parent = 0;           // ours; 0 for a top-level window
+    std::vector<uintptr_t> children;  // oldest (and so topmost) first
+    // What the window shows, kept for windows that are drawn into their
+    // top-level window's buffers with others (every window but the saver's):
+    // a control's pixels are needed again when a sibling moves off them.
+    std::vector<uint32_t> cache;
+    int cacheWidth = 0;
+    int cacheHeight = 0;
+    std::vector<uint32_t> composed;  // a top-level window's frame, children drawn in
     bool topLevel = false;
     bool fullScreen = false;  // the topmost popup: one surface per output, keyboard and pointer
     uintptr_t owner = 0;
@@ -152,6 +176,12 @@ public:
     bool Interactive() const override { return true; }
     void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
                  const std::vector<RECT> &dirty) override;
+    void PresentSurfaces(NativeWindow &w, const uint32_t *pixels, int width, int height,
+                         const std::vector<RECT> &dirty);
+    uintptr_t TopOf(uintptr_t window, int *x, int *y);
+    void Compose(uintptr_t top, const std::vector<RECT> &rects);
+    void DrawChildren(NativeWindow &parent, int x, int y, const RECT &clip, std::vector<uint32_t> &out, int width);
+    void Recompose(uintptr_t window, const RECT &area);
     bool WaitForEvents(int timeoutMs, InputSink &sink) override;
     void SetCursorVisible(bool visible) override;
     void WarpPointer(int x, int y) override;
@@ -176,7 +206,7 @@ public:
     void PointerButton(uint32_t button, uint32_t state);
     void PointerAxis(uint32_t axis, wl_fixed_t value);
     void Keymap(uint32_t format, int fd, uint32_t size);
-    void KeyboardEntered(wl_array *keys);
+    void KeyboardEntered(wl_surface *surface, wl_array *keys);
     void Key(uint32_t key, bool down);
     void Modifiers(uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group);
     void Report(std::function<void(InputSink &)> report) { reports_.push_back(std::move(report)); }
@@ -229,12 +259,14 @@ private:
     xkb_context *xkb_ = nullptr;
     xkb_keymap *keymap_ = nullptr;
     xkb_state *keyState_ = nullptr;
-    // A keyboard that joined the seat while the saver showed: the keys it
-    // holds as it first enters are presses made for us.
+    // A keyboard that joined the seat while our windows showed: the keys it
+    // holds as it first enters are presses made for us (a keyboard there
+    // from the start may hold the key that started us, which is not).
     bool keyboardLate_ = false;
     bool keyboardEntered_ = false;
     bool keySeen_ = false;
     bool fullScreenShown_ = false;
+    bool windowShown_ = false;
 
     std::map<uintptr_t, NativeWindow> windows_;
     uintptr_t next_ = kFirstWindow;
@@ -345,7 +377,9 @@ const wl_pointer_listener kPointerListener = {
 
 const wl_keyboard_listener kKeyboardListener = {
     [](void *data, wl_keyboard *, uint32_t format, int32_t fd, uint32_t size) { Of(data)->Keymap(format, fd, size); },
-    [](void *data, wl_keyboard *, uint32_t, wl_surface *, wl_array *keys) { Of(data)->KeyboardEntered(keys); },
+    [](void *data, wl_keyboard *, uint32_t, wl_surface *surface, wl_array *keys) {
+        Of(data)->KeyboardEntered(surface, keys);
+    },
     [](void *, wl_keyboard *, uint32_t, wl_surface *) {},
     [](void *data, wl_keyboard *, uint32_t, uint32_t, uint32_t key, uint32_t state) {
         Of(data)->Key(key, state == WL_KEYBOARD_KEY_STATE_PRESSED);
@@ -643,6 +677,12 @@ uintptr_t WaylandBackend::CreateNativeWindow(const NativeWindowRequest &request)
     w.title = request.title;
     uintptr_t handle = next_;
     next_ += 2;
+    if (!w.topLevel) {
+        NativeWindow *parent = Find(request.parent);
+        if (!parent) return 0;  // another program's window: nothing here can show inside it
+        w.parent = request.parent;
+        parent->children.push_back(handle);
+    }
     windows_[handle] = std::move(w);
     return handle;
 }
@@ -651,14 +691,29 @@ void WaylandBackend::DestroyNativeWindow(uintptr_t window) {
     NativeWindow *w = Find(window);
     if (!w) return;
     DropSurfaces(*w);
+    uintptr_t parent = w->parent;
+    RECT area = w->area;
+    bool shown = w->shown;
+    for (uintptr_t child : w->children)
+        if (NativeWindow *c = Find(child)) c->parent = 0;
     windows_.erase(window);
+    if (NativeWindow *p = Find(parent)) {
+        p->children.erase(std::remove(p->children.begin(), p->children.end(), window), p->children.end());
+        if (shown) Recompose(parent, area);
+    }
     Flush();
 }
 
 void WaylandBackend::ShowNativeWindow(uintptr_t window, bool visible) {
     NativeWindow *w = Find(window);
-    if (!w || !w->topLevel || w->shown == visible) return;
+    if (!w || w->shown == visible) return;
     w->shown = visible;
+    if (visible && w->topLevel) windowShown_ = true;
+    if (!w->topLevel) {
+        Recompose(w->parent, w->area);
+        Flush();
+        return;
+    }
     if (!visible) {
         DropSurfaces(*w);
         Flush();
@@ -809,9 +864,17 @@ void WaylandBackend::SetNativeTitle(uintptr_t window, const std::string &title) 
 void WaylandBackend::PlaceNativeWindow(uintptr_t window, const RECT &clientArea) {
     NativeWindow *w = Find(window);
     if (!w) return;
+    RECT before = w->area;
+    w->area = clientArea;
+    if (!w->topLevel) {
+        if (w->shown) {
+            Recompose(w->parent, before);
+            Recompose(w->parent, clientArea);
+        }
+        return;
+    }
     // Where a top-level window goes is the compositor's choice; its size is
     // the layer's, and the next frame's buffers have it.
-    w->area = clientArea;
     for (auto &s : w->surfaces)
         if (s->toplevel && !w->fullScreen) {
             int width = std::max<LONG>(1, clientArea.right - clientArea.left);
@@ -944,6 +1007,102 @@ void WaylandBackend::Present(uintptr_t window, const uint32_t *pixels, int width
                              const std::vector<RECT> &dirty) {
     NativeWindow *w = Find(window);
     if (!w || !pixels || dirty.empty() || width <= 0 || height <= 0) return;
+    if (w->fullScreen && w->children.empty()) {
+        PresentSurfaces(*w, pixels, width, height, dirty);
+        return;
+    }
+    // Windows inside others have no surfaces of their own (a dialog's
+    // controls); each keeps its pixels and its top-level window draws them.
+    std::vector<RECT> parts;
+    if (w->cacheWidth != width || w->cacheHeight != height) {
+        w->cache.assign((size_t)width * (size_t)height, 0);
+        w->cacheWidth = width;
+        w->cacheHeight = height;
+        parts.push_back(RECT{0, 0, width, height});
+    } else {
+        for (const RECT &d : dirty) {
+            RECT c;
+            if (x11::ClipToSurface(d, width, height, &c)) parts.push_back(c);
+        }
+    }
+    for (const RECT &r : parts)
+        for (LONG y = r.top; y < r.bottom; ++y)
+            std::memcpy(w->cache.data() + (size_t)y * width + r.left, pixels + (size_t)y * width + r.left,
+                        (size_t)(r.right - r.left) * 4);
+    if (!w->topLevel && !w->shown) return;
+    int x = 0, y = 0;
+    uintptr_t top = TopOf(window, &x, &y);
+    if (!top) return;
+    for (RECT &r : parts) Shift(&r, x, y);
+    Compose(top, parts);
+}
+
+uintptr_t WaylandBackend::TopOf(uintptr_t window, int *x, int *y) {
+    *x = *y = 0;
+    for (int depth = 0; depth < 64; ++depth) {
+        NativeWindow *w = Find(window);
+        if (!w) return 0;
+        if (w->topLevel) return window;
+        if (!w->shown) return 0;  // inside a hidden window: nothing shows
+        *x += w->area.left;
+        *y += w->area.top;
+        window = w->parent;
+    }
+    return 0;
+}
+
+void WaylandBackend::Recompose(uintptr_t window, const RECT &area) {
+    // `area` is in `window`'s client coordinates.
+    int x = 0, y = 0;
+    uintptr_t top = TopOf(window, &x, &y);
+    if (!top) return;
+    RECT r = area;
+    Shift(&r, x, y);
+    Compose(top, {r});
+}
+
+void WaylandBackend::DrawChildren(NativeWindow &parent, int x, int y, const RECT &clip, std::vector<uint32_t> &out,
+                                  int width) {
+    // The newest child lies lowest, as on the X server.
+    for (size_t i = parent.children.size(); i-- > 0;) {
+        NativeWindow *c = Find(parent.children[i]);
+        if (!c || !c->shown) continue;
+        RECT place = c->area;
+        Shift(&place, x, y);
+        RECT part;
+        if (!Overlap(&part, &place, &clip)) continue;
+        RECT known = {place.left, place.top, place.left + c->cacheWidth, place.top + c->cacheHeight};
+        RECT drawn;
+        if (Overlap(&drawn, &part, &known))
+            for (LONG row = drawn.top; row < drawn.bottom; ++row)
+                std::memcpy(out.data() + (size_t)row * width + drawn.left,
+                            c->cache.data() + (size_t)(row - place.top) * c->cacheWidth + (drawn.left - place.left),
+                            (size_t)(drawn.right - drawn.left) * 4);
+        DrawChildren(*c, place.left, place.top, part, out, width);
+    }
+}
+
+void WaylandBackend::Compose(uintptr_t top, const std::vector<RECT> &rects) {
+    NativeWindow *t = Find(top);
+    if (!t || t->cacheWidth <= 0 || t->cacheHeight <= 0) return;
+    int width = t->cacheWidth, height = t->cacheHeight;
+    t->composed.resize(t->cache.size());
+    std::vector<RECT> parts;
+    for (const RECT &r : rects) {
+        RECT c;
+        if (!x11::ClipToSurface(r, width, height, &c)) continue;
+        for (LONG y = c.top; y < c.bottom; ++y)
+            std::memcpy(t->composed.data() + (size_t)y * width + c.left, t->cache.data() + (size_t)y * width + c.left,
+                        (size_t)(c.right - c.left) * 4);
+        DrawChildren(*t, 0, 0, c, t->composed, width);
+        parts.push_back(c);
+    }
+    if (!parts.empty()) PresentSurfaces(*t, t->composed.data(), width, height, parts);
+}
+
+void WaylandBackend::PresentSurfaces(NativeWindow &window, const uint32_t *pixels, int width, int height,
+                                     const std::vector<RECT> &dirty) {
+    NativeWindow *w = &window;
     for (auto &owned : w->surfaces) {
         Surface *s = owned.get();
         if (s->cover) continue;
@@ -1059,7 +1218,7 @@ void WaylandBackend::SeatCapabilities(uint32_t capabilities) {
     if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && !keyboard_) {
         keyboard_ = wl_seat_get_keyboard(seat_);
         wl_keyboard_add_listener(keyboard_, &kKeyboardListener, this);
-        keyboardLate_ = fullScreenShown_;
+        keyboardLate_ = windowShown_;
         keyboardEntered_ = false;
         keySeen_ = false;
     } else if (!(capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard_) {
@@ -1068,7 +1227,7 @@ void WaylandBackend::SeatCapabilities(uint32_t capabilities) {
         // A keyboard that came and went while the saver showed, with no key
         // heard from it, typed before we had it (a virtual one, as a tool
         // that types makes, is gone within a millisecond): still a key.
-        if (keyboardLate_ && !keySeen_) {
+        if (keyboardLate_ && !keySeen_ && fullScreenShown_) {
             Report([](InputSink &sink) {
                 sink.KeyChanged(0xFF, true, false);
                 sink.KeyChanged(0xFF, false, false);
@@ -1198,7 +1357,14 @@ void WaylandBackend::Keymap(uint32_t format, int fd, uint32_t size) {
     keyState_ = state;
 }
 
-void WaylandBackend::KeyboardEntered(wl_array *keys) {
+void WaylandBackend::KeyboardEntered(wl_surface *surface, wl_array *keys) {
+    Surface *s = surface ? static_cast<Surface *>(wl_surface_get_user_data(surface)) : nullptr;
+    if (s && s->backend == this && !s->fullScreen) {
+        // The compositor gave a window of ours the keyboard (a click, or
+        // its own choice): the layer activates it.
+        uintptr_t window = s->window;
+        Report([window](InputSink &sink) { sink.NativeWindowFocused(window); });
+    }
     bool first = !keyboardEntered_;
     keyboardEntered_ = true;
     if (!first || !keyboardLate_ || !keys) return;
