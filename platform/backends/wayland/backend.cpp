@@ -122,6 +122,11 @@ struct Surface {
     xdg_toplevel *toplevel = nullptr;
     zxdg_toplevel_decoration_v1 *decoration = nullptr;
     wp_viewport *viewport = nullptr;
+    // Our own title bar, where the compositor draws none: a subsurface
+    // along the top edge, outside the client area.
+    wl_surface *bar = nullptr;
+    wl_subsurface *barSubsurface = nullptr;
+    std::unique_ptr<Buffer> barBuffer;
     bool configured = false;
     int logicalWidth = 0;  // as the compositor configured it
     int logicalHeight = 0;
@@ -155,6 +160,9 @@ struct NativeWindow {
 };
 
 constexpr uintptr_t kDesktop = 0x10010;
+// Our title bar: its height, and the close box at its right end.
+constexpr int kBarHeight = 20;
+constexpr int kCloseBoxWidth = 18;
 constexpr uintptr_t kFirstWindow = 0x10020;
 const char kAppId[] = "vantrel-saver";
 
@@ -203,11 +211,16 @@ public:
     void PointerEntered(uint32_t serial, wl_surface *surface, wl_fixed_t x, wl_fixed_t y);
     void PointerLeft(wl_surface *surface);
     void PointerMovedTo(wl_fixed_t x, wl_fixed_t y);
-    void PointerButton(uint32_t button, uint32_t state);
+    void PointerButton(uint32_t serial, uint32_t button, uint32_t state);
     void PointerAxis(uint32_t axis, wl_fixed_t value);
     void Keymap(uint32_t format, int fd, uint32_t size);
     void KeyboardEntered(wl_surface *surface, wl_array *keys);
     void Key(uint32_t key, bool down);
+    void KeyboardLeft();
+    void RepeatInfo(int32_t rate, int32_t delay) {
+        repeatRate_ = std::max(0, rate);
+        repeatDelay_ = std::max(0, delay);
+    }
     void Modifiers(uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group);
     void Report(std::function<void(InputSink &)> report) { reports_.push_back(std::move(report)); }
 
@@ -231,6 +244,7 @@ private:
     void DropSurfaces(NativeWindow &w);
     void RemoveSurface(uintptr_t window, Surface *s);
     Buffer *MakeBuffer(Surface *s, int width, int height);
+    void MakeTitleBar(Surface *s, int width, int height);
     void DestroyBuffer(Buffer *b);
     Buffer *FreeBuffer(Surface *s, int width, int height);
     void Commit(Surface *s);
@@ -253,6 +267,7 @@ private:
     xdg_wm_base *wmBase_ = nullptr;
     wp_viewporter *viewporter_ = nullptr;
     zxdg_decoration_manager_v1 *decorations_ = nullptr;
+    wl_subcompositor *subcompositor_ = nullptr;
     std::vector<std::unique_ptr<OutputRecord>> outputs_;
     std::string confinedName_;
 
@@ -265,6 +280,15 @@ private:
     bool keyboardLate_ = false;
     bool keyboardEntered_ = false;
     bool keySeen_ = false;
+    Surface *keyboardSurface_ = nullptr;
+    // Held keys repeat on the client's side, at the compositor's pace
+    // (wl_keyboard.repeat_info; a rate of 0 turns repeat off).
+    int repeatRate_ = 25;
+    int repeatDelay_ = 600;
+    uint32_t repeatKey_ = 0;  // evdev code + 1; 0 when nothing repeats
+    UINT repeatVk_ = 0;
+    bool repeatAlt_ = false;
+    long long nextRepeat_ = 0;
     bool fullScreenShown_ = false;
     bool windowShown_ = false;
 
@@ -274,6 +298,7 @@ private:
 
     bool cursorHidden_ = false;
     Surface *pointerSurface_ = nullptr;
+    bool pointerOnBar_ = false;
     uint32_t pointerSerial_ = 0;
     double pointerLocalX_ = 0;
     double pointerLocalY_ = 0;
@@ -364,8 +389,8 @@ const wl_pointer_listener kPointerListener = {
     },
     [](void *data, wl_pointer *, uint32_t, wl_surface *surface) { Of(data)->PointerLeft(surface); },
     [](void *data, wl_pointer *, uint32_t, wl_fixed_t x, wl_fixed_t y) { Of(data)->PointerMovedTo(x, y); },
-    [](void *data, wl_pointer *, uint32_t, uint32_t, uint32_t button, uint32_t state) {
-        Of(data)->PointerButton(button, state);
+    [](void *data, wl_pointer *, uint32_t serial, uint32_t, uint32_t button, uint32_t state) {
+        Of(data)->PointerButton(serial, button, state);
     },
     [](void *data, wl_pointer *, uint32_t, uint32_t axis, wl_fixed_t value) { Of(data)->PointerAxis(axis, value); },
     [](void *, wl_pointer *) {},
@@ -380,14 +405,14 @@ const wl_keyboard_listener kKeyboardListener = {
     [](void *data, wl_keyboard *, uint32_t, wl_surface *surface, wl_array *keys) {
         Of(data)->KeyboardEntered(surface, keys);
     },
-    [](void *, wl_keyboard *, uint32_t, wl_surface *) {},
+    [](void *data, wl_keyboard *, uint32_t, wl_surface *) { Of(data)->KeyboardLeft(); },
     [](void *data, wl_keyboard *, uint32_t, uint32_t, uint32_t key, uint32_t state) {
         Of(data)->Key(key, state == WL_KEYBOARD_KEY_STATE_PRESSED);
     },
     [](void *data, wl_keyboard *, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group) {
         Of(data)->Modifiers(depressed, latched, locked, group);
     },
-    [](void *, wl_keyboard *, int32_t, int32_t) {},
+    [](void *data, wl_keyboard *, int32_t rate, int32_t delay) { Of(data)->RepeatInfo(rate, delay); },
 };
 
 const zwlr_layer_surface_v1_listener kLayerSurfaceListener = {
@@ -413,7 +438,9 @@ const xdg_surface_listener kXdgSurfaceListener = {
 const xdg_toplevel_listener kToplevelListener = {
     [](void *data, xdg_toplevel *, int32_t width, int32_t height, wl_array *) {
         auto *s = static_cast<Surface *>(data);
-        if (width > 0 && height > 0) {
+        // A dialog keeps the size the layer gave it; only the saver's
+        // fullscreen surface takes the output's.
+        if (s->fullScreen && width > 0 && height > 0) {
             s->logicalWidth = width;
             s->logicalHeight = height;
         }
@@ -502,6 +529,7 @@ WaylandBackend::~WaylandBackend() {
     if (wmBase_) xdg_wm_base_destroy(wmBase_);
     if (viewporter_) wp_viewporter_destroy(viewporter_);
     if (decorations_) zxdg_decoration_manager_v1_destroy(decorations_);
+    if (subcompositor_) wl_subcompositor_destroy(subcompositor_);
     if (shm_) wl_shm_destroy(shm_);
     if (compositor_) wl_compositor_destroy(compositor_);
     if (registry_) wl_registry_destroy(registry_);
@@ -568,6 +596,8 @@ void WaylandBackend::Global(uint32_t name, const char *interface, uint32_t versi
         xdg_wm_base_add_listener(wmBase_, &kWmBaseListener, this);
     } else if (std::strcmp(interface, wp_viewporter_interface.name) == 0) {
         viewporter_ = (wp_viewporter *)bind(&wp_viewporter_interface, 1);
+    } else if (std::strcmp(interface, wl_subcompositor_interface.name) == 0) {
+        subcompositor_ = (wl_subcompositor *)bind(&wl_subcompositor_interface, 1);
     } else if (std::strcmp(interface, zxdg_decoration_manager_v1_interface.name) == 0) {
         decorations_ = (zxdg_decoration_manager_v1 *)bind(&zxdg_decoration_manager_v1_interface, 1);
     }
@@ -786,8 +816,10 @@ Surface *WaylandBackend::MakeSurface(uintptr_t window, NativeWindow &w, OutputRe
         } else {
             int width = std::max<LONG>(1, w.area.right - w.area.left);
             int height = std::max<LONG>(1, w.area.bottom - w.area.top);
-            xdg_toplevel_set_min_size(s->toplevel, width, height);
-            xdg_toplevel_set_max_size(s->toplevel, width, height);
+            if (!decorations_ && subcompositor_) MakeTitleBar(s, width, height);
+            int bar = s->bar ? kBarHeight : 0;
+            xdg_toplevel_set_min_size(s->toplevel, width, height + bar);
+            xdg_toplevel_set_max_size(s->toplevel, width, height + bar);
             if (NativeWindow *owner = Find(w.owner))
                 for (auto &os : owner->surfaces)
                     if (os->toplevel) {
@@ -822,12 +854,22 @@ void WaylandBackend::DestroyBuffer(Buffer *b) {
 
 void WaylandBackend::DestroySurface(Surface *s) {
     if (pointerSurface_ == s) pointerSurface_ = nullptr;
+    if (keyboardSurface_ == s) {
+        keyboardSurface_ = nullptr;
+        repeatKey_ = 0;
+    }
     for (auto &b : s->buffers) DestroyBuffer(b.get());
     s->buffers.clear();
     s->back = nullptr;
     if (s->frame) wl_callback_destroy(s->frame);
     if (s->closeCheck) wl_callback_destroy(s->closeCheck);
     if (s->viewport) wp_viewport_destroy(s->viewport);
+    if (s->barBuffer) DestroyBuffer(s->barBuffer.get());
+    s->barBuffer.reset();
+    if (s->barSubsurface) wl_subsurface_destroy(s->barSubsurface);
+    if (s->bar) wl_surface_destroy(s->bar);
+    s->barSubsurface = nullptr;
+    s->bar = nullptr;
     if (s->decoration) zxdg_toplevel_decoration_v1_destroy(s->decoration);
     if (s->toplevel) xdg_toplevel_destroy(s->toplevel);
     if (s->xdgSurface) xdg_surface_destroy(s->xdgSurface);
@@ -879,9 +921,53 @@ void WaylandBackend::PlaceNativeWindow(uintptr_t window, const RECT &clientArea)
         if (s->toplevel && !w->fullScreen) {
             int width = std::max<LONG>(1, clientArea.right - clientArea.left);
             int height = std::max<LONG>(1, clientArea.bottom - clientArea.top);
+            if (s->bar) {
+                MakeTitleBar(s.get(), width, height);
+                height += kBarHeight;
+            }
             xdg_toplevel_set_min_size(s->toplevel, width, height);
             xdg_toplevel_set_max_size(s->toplevel, width, height);
         }
+}
+
+void WaylandBackend::MakeTitleBar(Surface *s, int width, int height) {
+    if (!s->bar) {
+        s->bar = wl_compositor_create_surface(compositor_);
+        wl_surface_set_user_data(s->bar, s);
+        s->barSubsurface = wl_subcompositor_get_subsurface(subcompositor_, s->bar, s->surface);
+        wl_subsurface_set_position(s->barSubsurface, 0, -kBarHeight);
+    }
+    xdg_surface_set_window_geometry(s->xdgSurface, 0, -kBarHeight, width, height + kBarHeight);
+    if (s->barBuffer && s->barBuffer->width == width) return;
+    if (s->barBuffer) DestroyBuffer(s->barBuffer.get());
+    Buffer *made = MakeBuffer(s, width, kBarHeight);
+    if (!made) return;
+    // MakeBuffer keeps what it makes with the frames; the bar's is apart.
+    s->barBuffer = std::move(s->buffers.back());
+    s->buffers.pop_back();
+    uint32_t *p = made->data;
+    const uint32_t caption = 0x000080, face = 0xC0C0C0, light = 0xFFFFFF, dark = 0x808080, ink = 0x000000;
+    for (int i = 0; i < width * kBarHeight; ++i) p[i] = caption;
+    int left = width - kCloseBoxWidth - 2, top = 2, right = width - 2, bottom = kBarHeight - 2;
+    for (int y = top; y < bottom; ++y)
+        for (int x = std::max(0, left); x < right; ++x) {
+            uint32_t c = face;
+            if (y == top || x == left) c = light;
+            if (y == bottom - 1 || x == right - 1) c = dark;
+            p[y * width + x] = c;
+        }
+    // The cross, two pixels thick, in the middle of the box.
+    int cx = (left + right) / 2, cy = (top + bottom) / 2;
+    for (int d = -4; d <= 4; ++d)
+        for (int t = 0; t < 2; ++t) {
+            int x1 = cx + d - 1 + t, x2 = cx - d - 1 + t, y = cy + d;
+            if (x1 >= 0 && x1 < width && y >= 0 && y < kBarHeight) p[y * width + x1] = ink;
+            if (x2 >= 0 && x2 < width && y >= 0 && y < kBarHeight) p[y * width + x2] = ink;
+        }
+    wl_surface_attach(s->bar, made->buffer, 0, 0);
+    wl_surface_damage(s->bar, 0, 0, width, kBarHeight);
+    wl_surface_commit(s->bar);
+    made->busy = true;
 }
 
 void WaylandBackend::Configured(Surface *s, uint32_t width, uint32_t height) {
@@ -1224,6 +1310,8 @@ void WaylandBackend::SeatCapabilities(uint32_t capabilities) {
     } else if (!(capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard_) {
         wl_keyboard_destroy(keyboard_);
         keyboard_ = nullptr;
+        keyboardSurface_ = nullptr;
+        repeatKey_ = 0;
         // A keyboard that came and went while the saver showed, with no key
         // heard from it, typed before we had it (a virtual one, as a tool
         // that types makes, is gone within a millisecond): still a key.
@@ -1294,25 +1382,42 @@ void WaylandBackend::PointerEntered(uint32_t serial, wl_surface *surface, wl_fix
     if (!s || s->backend != this) return;
     pointerSurface_ = s;
     pointerSerial_ = serial;
+    pointerOnBar_ = surface == s->bar;
     if (cursorHidden_ || s->fullScreen) wl_pointer_set_cursor(pointer_, serial, nullptr, 0, 0);
     pointerLocalX_ = wl_fixed_to_double(x);
     pointerLocalY_ = wl_fixed_to_double(y);
-    ReportPointer(s);
+    if (!pointerOnBar_) ReportPointer(s);
 }
 
 void WaylandBackend::PointerLeft(wl_surface *surface) {
-    if (pointerSurface_ && pointerSurface_->surface == surface) pointerSurface_ = nullptr;
+    if (pointerSurface_ && (pointerSurface_->surface == surface || pointerSurface_->bar == surface))
+        pointerSurface_ = nullptr;
 }
 
 void WaylandBackend::PointerMovedTo(wl_fixed_t x, wl_fixed_t y) {
     if (!pointerSurface_) return;
     pointerLocalX_ = wl_fixed_to_double(x);
     pointerLocalY_ = wl_fixed_to_double(y);
-    ReportPointer(pointerSurface_);
+    if (!pointerOnBar_) ReportPointer(pointerSurface_);
 }
 
-void WaylandBackend::PointerButton(uint32_t button, uint32_t state) {
+void WaylandBackend::PointerButton(uint32_t serial, uint32_t button, uint32_t state) {
     bool down = state == WL_POINTER_BUTTON_STATE_PRESSED;
+    if (pointerOnBar_ && pointerSurface_) {
+        // Our title bar: its close box is the window's close, the rest of it
+        // a handle the compositor moves the window by.
+        Surface *s = pointerSurface_;
+        if (!down || button != BTN_LEFT) return;
+        int width = s->barBuffer ? s->barBuffer->width : 0;
+        if (pointerLocalX_ >= width - kCloseBoxWidth - 2) {
+            uintptr_t window = s->window;
+            Report([window](InputSink &sink) { sink.CloseRequested(window); });
+        } else if (s->toplevel && seat_) {
+            xdg_toplevel_move(s->toplevel, seat_, serial);
+            Flush();
+        }
+        return;
+    }
     Button which;
     switch (button) {
     case BTN_LEFT: which = Button::Left; break;
@@ -1359,6 +1464,7 @@ void WaylandBackend::Keymap(uint32_t format, int fd, uint32_t size) {
 
 void WaylandBackend::KeyboardEntered(wl_surface *surface, wl_array *keys) {
     Surface *s = surface ? static_cast<Surface *>(wl_surface_get_user_data(surface)) : nullptr;
+    keyboardSurface_ = s && s->backend == this ? s : nullptr;
     if (s && s->backend == this && !s->fullScreen) {
         // The compositor gave a window of ours the keyboard (a click, or
         // its own choice): the layer activates it.
@@ -1394,6 +1500,21 @@ void WaylandBackend::Key(uint32_t key, bool down) {
     // xkb's key symbols are X's.
     UINT vk = x11::VirtualKeyForKeysyms(unshifted, shifted, numLock);
     Report([vk, down, alt](InputSink &sink) { sink.KeyChanged(vk, down, alt); });
+    // The saver ends at the first press; a dialog's keys repeat.
+    if (down && repeatRate_ > 0 && keyboardSurface_ && !keyboardSurface_->fullScreen &&
+        xkb_keymap_key_repeats(keymap_, code)) {
+        repeatKey_ = key + 1;
+        repeatVk_ = vk;
+        repeatAlt_ = alt;
+        nextRepeat_ = MonotonicMs() + repeatDelay_;
+    } else if (!down && repeatKey_ == key + 1) {
+        repeatKey_ = 0;
+    }
+}
+
+void WaylandBackend::KeyboardLeft() {
+    keyboardSurface_ = nullptr;
+    repeatKey_ = 0;
 }
 
 void WaylandBackend::Modifiers(uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group) {
@@ -1454,6 +1575,12 @@ bool WaylandBackend::WaitForEvents(int timeoutMs, InputSink &sink) {
     bool reported = false;
     for (;;) {
         if (wl_display_dispatch_pending(display_) < 0) Lost();
+        if (repeatKey_ && MonotonicMs() >= nextRepeat_) {
+            UINT vk = repeatVk_;
+            bool alt = repeatAlt_;
+            Report([vk, alt](InputSink &sink) { sink.KeyChanged(vk, true, alt); });
+            nextRepeat_ = std::max(nextRepeat_ + 1000 / std::max(1, repeatRate_), MonotonicMs());
+        }
         if (Deliver(sink)) reported = true;
         if (reported || timeoutMs == 0) {
             Flush();
@@ -1467,6 +1594,10 @@ bool WaylandBackend::WaitForEvents(int timeoutMs, InputSink &sink) {
                 return false;
             }
             left = (int)remaining;
+        }
+        if (repeatKey_) {
+            int untilRepeat = (int)std::max<long long>(0, nextRepeat_ - MonotonicMs());
+            left = left < 0 ? untilRepeat : std::min(left, untilRepeat);
         }
         // Events read by someone else meanwhile are dispatched first; only
         // then may this thread read the socket.
