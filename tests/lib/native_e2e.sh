@@ -150,7 +150,13 @@ first_child() { xprobe children "$1" 2>/dev/null | head -n1; }
 shows() {
   local shot=$NATIVE_TMP/shot.ppm
   xprobe shot "$1" "$shot" 2>/dev/null || { echo other; return; }
-  convert "$shot" -unique-colors -depth 8 txt:- 2>/dev/null | awk -v green="$BOMB_GREEN" '
+  image_shows "$shot"
+}
+window_shows() { [[ $(shows "$1") == "$2" ]]; }
+
+# image_shows FILE: the same verdict for a picture already taken.
+image_shows() {
+  convert "$1" -unique-colors -depth 8 txt:- 2>/dev/null | awk -v green="$BOMB_GREEN" '
     /^[0-9]+,[0-9]+:/ {
       hex = $3
       if (hex == green) { bomb = 1; next }
@@ -165,7 +171,6 @@ shows() {
       else print "other"
     }'
 }
-window_shows() { [[ $(shows "$1") == "$2" ]]; }
 
 cursor_is() { [[ $(xprobe cursor) == "cursor=$1" ]]; }
 
