@@ -375,14 +375,14 @@ key_ends() {
 }
 
 if ((WAYLAND_DIALOG_CASES)); then
-  # Alt+B ticks "Bombs Only"; Enter is OK.
   set_settings BombsOnly=0 BombCount=7
   chown "$SWAY_USER" "$VANTREL_REGISTRY"
   if open_dialog typed; then
     pass "/c opens the dialog as a toplevel of its own"
-    # Five Tabs from OK reach the Bomb Speed box; digits typed replace it.
+    # Five Tabs from OK reach the Bomb Speed box, where digits replace what
+    # it shows; then Alt+B ticks "Bombs Only" (and takes the focus there).
+    sway_as_user wtype -k Tab -k Tab -k Tab -k Tab -k Tab -k End -k BackSpace -k BackSpace -k BackSpace 25
     sway_as_user wtype -M alt b -m alt
-    sway_as_user wtype -k Tab -k Tab -k Tab -k Tab -k Tab -k End -k BackSpace -k BackSpace -k BackSpace 2 5
     key_ends typed 1 "Enter ends the dialog with 1" -k Return
     if [[ $(stored BombsOnly) == '"BombsOnly"=dword:00000001' && $(stored BombSpeed) == '"BombSpeed"=dword:00000019' ]]; then
       pass "what was typed is stored: Bombs Only ticked by Alt+B, 25 in the speed box"
