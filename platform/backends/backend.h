@@ -130,6 +130,13 @@ std::unique_ptr<Backend> CreateHeadlessBackend(int width, int height);
 // cannot be reached or offers no visual the layer can draw with; `why` then
 // says what went wrong.
 std::unique_ptr<Backend> CreateX11Backend(const char *displayName, std::string *why);
+// The Wayland compositor of the socket `displayName` (null: $WAYLAND_DISPLAY),
+// or null when it does not answer or offers neither layer shell nor
+// xdg-shell; `why` then says what went wrong. With an `outputName`, the
+// backend keeps to that output alone: it is the whole screen, and the
+// full-screen window covers it and nothing else.
+std::unique_ptr<Backend> CreateWaylandBackend(const char *displayName, const std::string &outputName,
+                                              std::string *why);
 
 }  // namespace layer
 

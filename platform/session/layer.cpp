@@ -12,6 +12,7 @@
 #include "session/layer_internal.h"
 #include "registry/store.h"
 #include "session/termination.h"
+#include "session/backend_choice.h"
 
 namespace layer {
 
@@ -79,31 +80,50 @@ bool ParseSize(const char *text, int *width, int *height) {
     return true;
 }
 
-// $VANTREL_BACKEND picks the display: "headless" for the invisible desktop,
-// anything else (or nothing) the X server that $DISPLAY names.
-void EnsureStarted() {
+static void CannotOpen(const std::string &why) {
+    // Showing nothing while seeming to run would be worse than stopping
+    // here, where whoever started us can see why.
+    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, why.c_str());
+    std::exit(1);
+}
+
+void StartForRun(bool namesXWindow) {
     State &s = S();
     if (s.backend) return;
-    const char *wanted = std::getenv("VANTREL_BACKEND");
-    if (wanted && std::strcmp(wanted, "headless") == 0) {
+    BackendChoice choice = ChooseBackend(std::getenv("VANTREL_BACKEND"), std::getenv("WAYLAND_DISPLAY"),
+                                         std::getenv("DISPLAY"), namesXWindow);
+    if (!choice.warning.empty()) std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, choice.warning.c_str());
+    switch (choice.plan) {
+    case BackendPlan::Headless: {
         int w = 1024, h = 768;
         ParseSize(std::getenv("VANTREL_HEADLESS_SIZE"), &w, &h);
         Start(CreateHeadlessBackend(w, h));
         return;
     }
-    if (wanted && *wanted && std::strcmp(wanted, "x11") != 0)
-        std::fprintf(stderr, "%s: VANTREL_BACKEND=%s is neither headless nor x11; using the X server\n",
-                     program_invocation_short_name, wanted);
+    case BackendPlan::PreviewNeedsX:
+        std::fprintf(stderr, "%s: a preview needs an X window, and this Wayland session has no X server ($DISPLAY)\n",
+                     program_invocation_short_name);
+        std::exit(255);  // what the program answers a command line it cannot use
+    case BackendPlan::Wayland:
+    case BackendPlan::WaylandElseX11: {
+        std::string why;
+        std::unique_ptr<Backend> display = CreateWaylandBackend(nullptr, "", &why);
+        if (display) {
+            Start(std::move(display));
+            return;
+        }
+        if (choice.plan == BackendPlan::Wayland) CannotOpen(why);
+        break;
+    }
+    case BackendPlan::X11: break;
+    }
     std::string why;
     std::unique_ptr<Backend> display = CreateX11Backend(nullptr, &why);
-    if (!display) {
-        // Showing nothing while seeming to run would be worse than stopping
-        // here, where whoever started us can see why.
-        std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, why.c_str());
-        std::exit(1);
-    }
+    if (!display) CannotOpen(why);
     Start(std::move(display));
 }
+
+void EnsureStarted() { StartForRun(false); }
 
 void ResetLayer(std::unique_ptr<Backend> backend) {
     State &s = S();

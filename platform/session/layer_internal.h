@@ -215,9 +215,14 @@ struct State {
 };
 
 State &S();
-// Makes sure the layer has a backend before first use: the X server of
-// $DISPLAY, or the headless desktop when $VANTREL_BACKEND asks for it. With
-// neither the process ends with status 1, saying why, as X programs do.
+// Makes sure the layer has a backend before first use: the display that
+// ChooseBackend (session/backend_choice.h) picks from $VANTREL_BACKEND,
+// $WAYLAND_DISPLAY and $DISPLAY. Without one the process ends with status 1,
+// saying why, as X programs do; a run that names an X window on a Wayland
+// session without an X server ends with 255. The process entry starts the
+// layer with what its command line names; anything else before it gets the
+// choice of a run that names no window.
+void StartForRun(bool namesXWindow);
 void EnsureStarted();
 // Starts over on `backend`, as ResetHeadless does on a headless desktop: for
 // tests of what the layer makes of a backend's reports.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "session/layer_internal.h"
+#include "session/backend_choice.h"
 #include "session/module_mode.h"
 #include "session/termination.h"
 
@@ -34,7 +35,9 @@ int main(int argc, char **argv) {
         std::fputs(layer::HelpText(program).c_str(), stdout);
         return 0;
     }
-    layer::EnsureStarted();
+    // A preview or a module run names an X window, which only an X server
+    // can show us in; the rest goes where the session is.
+    layer::StartForRun(layer::NamesXWindow(options.rest, std::getenv("XSCREENSAVER_WINDOW")));
     // Settings live in a file of the user's; without HOME the password
     // database still knows where home is.
     const char *home = std::getenv("HOME");

@@ -1,0 +1,1334 @@
+// The display backend on a Wayland compositor. The full-screen saver is one
+// surface per output: a layer-shell overlay anchored on every edge that
+// takes the keyboard where the compositor offers layer shell, else an
+// xdg_toplevel made fullscreen on that output. Other top-level windows are
+// xdg_toplevels. Frames go out in wl_shm buffers that are reused once the
+// compositor lets go of them, with only the changed rectangles as damage,
+// and only when the compositor has asked for a frame: an output that shows
+// nothing of ours costs nothing.
+//
+// Wayland tells a client nothing it has not asked for: where the pointer is
+// is known only while it is over one of our surfaces, there is no global
+// grid of pixels, and other clients' windows cannot be seen. What the layer
+// asks about those gets the answers outputs.h explains.
+#include "backends/backend.h"
+
+#include <errno.h>
+#include <linux/input-event-codes.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <layer_hooks.h>
+#include <map>
+
+#include "backends/wayland/outputs.h"
+#include "backends/x11/translate.h"
+#include "session/termination.h"
+#include "viewporter-client-protocol.h"
+// The protocol names an argument "namespace", which C++ reserves.
+#define namespace layer_namespace
+#include "wlr-layer-shell-unstable-v1-client-protocol.h"
+#undef namespace
+#include "xdg-decoration-unstable-v1-client-protocol.h"
+#include "xdg-output-unstable-v1-client-protocol.h"
+#include "xdg-shell-client-protocol.h"
+
+namespace layer {
+namespace {
+
+long long MonotonicMs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+// A bounding box instead of a long list: a buffer the compositor held for
+// many frames is brought up to date in one copy rather than hundreds.
+void AddRect(std::vector<RECT> *list, const RECT &r) {
+    if (r.right <= r.left || r.bottom <= r.top) return;
+    constexpr size_t kMostRects = 32;
+    if (list->size() < kMostRects) {
+        list->push_back(r);
+        return;
+    }
+    RECT all = r;
+    for (const RECT &q : *list) {
+        all.left = std::min(all.left, q.left);
+        all.top = std::min(all.top, q.top);
+        all.right = std::max(all.right, q.right);
+        all.bottom = std::max(all.bottom, q.bottom);
+    }
+    list->assign(1, all);
+}
+
+class WaylandBackend;
+struct Surface;
+
+struct Buffer {
+    Surface *owner = nullptr;
+    wl_buffer *buffer = nullptr;
+    uint32_t *data = nullptr;
+    size_t bytes = 0;
+    int width = 0;
+    int height = 0;
+    bool busy = false;     // the compositor may still read it
+    bool retired = false;  // of an old size: goes when released
+    // What of the window changed since this buffer last had it all.
+    std::vector<RECT> stale;
+};
+
+struct OutputRecord {
+    WaylandBackend *backend = nullptr;
+    wayland::OutputInfo info;
+    wl_output *output = nullptr;
+    zxdg_output_v1 *xdgOutput = nullptr;
+    bool pendingDone = false;  // wl_output sent its state; xdg-output's may follow
+};
+
+// One wl_surface of a window, on one output (or where the compositor puts it).
+struct Surface {
+    WaylandBackend *backend = nullptr;
+    uintptr_t window = 0;
+    uint32_t output = 0;    // the output's registry name, 0 for none in particular
+    bool cover = false;     // black, on an output the window itself is not on
+    bool fullScreen = false;
+    wl_surface *surface = nullptr;
+    zwlr_layer_surface_v1 *layerSurface = nullptr;
+    xdg_surface *xdgSurface = nullptr;
+    xdg_toplevel *toplevel = nullptr;
+    zxdg_toplevel_decoration_v1 *decoration = nullptr;
+    wp_viewport *viewport = nullptr;
+    bool configured = false;
+    int logicalWidth = 0;  // as the compositor configured it
+    int logicalHeight = 0;
+    std::vector<std::unique_ptr<Buffer>> buffers;
+    Buffer *back = nullptr;  // holds the latest pixels, not yet committed
+    std::vector<RECT> damage;
+    wl_callback *frame = nullptr;  // a frame is committed and not yet shown
+    wl_callback *closeCheck = nullptr;
+};
+
+struct NativeWindow {
+    bool topLevel = false;
+    bool fullScreen = false;  // the topmost popup: one surface per output, keyboard and pointer
+    uintptr_t owner = 0;
+    RECT area = {0, 0, 0, 0};
+    std::string title;
+    bool shown = false;
+    std::vector<std::unique_ptr<Surface>> surfaces;
+};
+
+constexpr uintptr_t kDesktop = 0x10010;
+constexpr uintptr_t kFirstWindow = 0x10020;
+const char kAppId[] = "vantrel-saver";
+
+class WaylandBackend final : public Backend {
+public:
+    static std::unique_ptr<Backend> Create(const char *displayName, const std::string &outputName, std::string *why);
+    ~WaylandBackend() override;
+
+    const char *Name() const override { return "wayland"; }
+    void ScreenSize(int *width, int *height) override;
+    std::vector<Monitor> Monitors() override;
+    uintptr_t DesktopWindow() override { return kDesktop; }
+    uintptr_t CreateNativeWindow(const NativeWindowRequest &request) override;
+    void DestroyNativeWindow(uintptr_t window) override;
+    void ShowNativeWindow(uintptr_t window, bool visible) override;
+    void SetNativeTitle(uintptr_t window, const std::string &title) override;
+    void RaiseNativeWindow(uintptr_t) override {}
+    void PlaceNativeWindow(uintptr_t window, const RECT &clientArea) override;
+    bool Interactive() const override { return true; }
+    void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
+                 const std::vector<RECT> &dirty) override;
+    bool WaitForEvents(int timeoutMs, InputSink &sink) override;
+    void SetCursorVisible(bool visible) override;
+    void WarpPointer(int x, int y) override;
+    bool PointerPosition(int *x, int *y) override;
+    uintptr_t FindForeignWindow(const char *, const char *) override { return 0; }
+    bool IsForeignWindow(uintptr_t) override { return false; }
+    bool ForeignWindowRect(uintptr_t, RECT *) override { return false; }
+
+    // ---- what the listeners call -------------------------------------------
+    void Global(uint32_t name, const char *interface, uint32_t version);
+    void GlobalRemoved(uint32_t name);
+    void OutputChanged(OutputRecord *record);
+    void SeatCapabilities(uint32_t capabilities);
+    void Configured(Surface *s, uint32_t width, uint32_t height);
+    void SurfaceClosed(Surface *s);
+    void CloseChecked(Surface *s);
+    void FrameDone(Surface *s);
+    void Released(Buffer *b);
+    void PointerEntered(uint32_t serial, wl_surface *surface, wl_fixed_t x, wl_fixed_t y);
+    void PointerLeft(wl_surface *surface);
+    void PointerMovedTo(wl_fixed_t x, wl_fixed_t y);
+    void PointerButton(uint32_t button, uint32_t state);
+    void PointerAxis(uint32_t axis, wl_fixed_t value);
+    void Keymap(uint32_t format, int fd, uint32_t size);
+    void KeyboardEntered(wl_array *keys);
+    void Key(uint32_t key, bool down);
+    void Modifiers(uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group);
+    void Report(std::function<void(InputSink &)> report) { reports_.push_back(std::move(report)); }
+
+private:
+    WaylandBackend() = default;
+    NativeWindow *Find(uintptr_t window) {
+        auto it = windows_.find(window);
+        return it == windows_.end() ? nullptr : &it->second;
+    }
+    OutputRecord *FindOutput(uint32_t global);
+    std::vector<wayland::OutputInfo> Infos() const;
+    int ConfinedIndex() const;
+    bool Roundtrip();
+    [[noreturn]] void Lost();
+    void Flush();
+    bool Deliver(InputSink &sink);
+
+    Surface *MakeSurface(uintptr_t window, NativeWindow &w, OutputRecord *output, bool cover);
+    void CoverOutputs(uintptr_t window, NativeWindow &w);
+    void DestroySurface(Surface *s);
+    void DropSurfaces(NativeWindow &w);
+    void RemoveSurface(uintptr_t window, Surface *s);
+    Buffer *MakeBuffer(Surface *s, int width, int height);
+    void DestroyBuffer(Buffer *b);
+    Buffer *FreeBuffer(Surface *s, int width, int height);
+    void Commit(Surface *s);
+    void CommitCover(Surface *s);
+    int ScaleOf(const Surface *s);
+    bool SurfaceOrigin(const Surface *s, int *x, int *y, int *width, int *height);
+    void ReportPointer(const Surface *s);
+
+    wl_display *display_ = nullptr;
+    wl_registry *registry_ = nullptr;
+    wl_compositor *compositor_ = nullptr;
+    uint32_t compositorVersion_ = 0;
+    wl_shm *shm_ = nullptr;
+    wl_seat *seat_ = nullptr;
+    uint32_t seatName_ = 0;
+    wl_pointer *pointer_ = nullptr;
+    wl_keyboard *keyboard_ = nullptr;
+    zxdg_output_manager_v1 *xdgOutputs_ = nullptr;
+    zwlr_layer_shell_v1 *layerShell_ = nullptr;
+    xdg_wm_base *wmBase_ = nullptr;
+    wp_viewporter *viewporter_ = nullptr;
+    zxdg_decoration_manager_v1 *decorations_ = nullptr;
+    std::vector<std::unique_ptr<OutputRecord>> outputs_;
+    std::string confinedName_;
+
+    xkb_context *xkb_ = nullptr;
+    xkb_keymap *keymap_ = nullptr;
+    xkb_state *keyState_ = nullptr;
+    // A keyboard that joined the seat while the saver showed: the keys it
+    // holds as it first enters are presses made for us.
+    bool keyboardLate_ = false;
+    bool keyboardEntered_ = false;
+    bool keySeen_ = false;
+    bool fullScreenShown_ = false;
+
+    std::map<uintptr_t, NativeWindow> windows_;
+    uintptr_t next_ = kFirstWindow;
+    std::vector<std::function<void(InputSink &)>> reports_;
+
+    bool cursorHidden_ = false;
+    Surface *pointerSurface_ = nullptr;
+    uint32_t pointerSerial_ = 0;
+    double pointerLocalX_ = 0;
+    double pointerLocalY_ = 0;
+    // Screen position = what the surfaces say + offset (see PointerEntered).
+    bool pointerKnown_ = false;
+    bool anchored_ = false;  // pointerX_/Y_ hold a position the layer was given
+    int offsetX_ = 0;
+    int offsetY_ = 0;
+    int pointerX_ = 0;
+    int pointerY_ = 0;
+};
+
+// ---- listeners ----------------------------------------------------------------
+
+WaylandBackend *Of(void *data) { return static_cast<WaylandBackend *>(data); }
+
+const wl_registry_listener kRegistryListener = {
+    [](void *data, wl_registry *, uint32_t name, const char *interface, uint32_t version) {
+        Of(data)->Global(name, interface, version);
+    },
+    [](void *data, wl_registry *, uint32_t name) { Of(data)->GlobalRemoved(name); },
+};
+
+const wl_output_listener kOutputListener = {
+    [](void *data, wl_output *, int32_t x, int32_t y, int32_t, int32_t, int32_t, const char *, const char *,
+       int32_t transform) {
+        auto *r = static_cast<OutputRecord *>(data);
+        if (!r->info.logicalKnown) {
+            r->info.x = x;
+            r->info.y = y;
+        }
+        r->info.transform = transform;
+    },
+    [](void *data, wl_output *, uint32_t flags, int32_t width, int32_t height, int32_t) {
+        auto *r = static_cast<OutputRecord *>(data);
+        if (flags & WL_OUTPUT_MODE_CURRENT) {
+            r->info.modeWidth = width;
+            r->info.modeHeight = height;
+        }
+    },
+    [](void *data, wl_output *) {
+        auto *r = static_cast<OutputRecord *>(data);
+        r->backend->OutputChanged(r);
+    },
+    [](void *data, wl_output *, int32_t factor) { static_cast<OutputRecord *>(data)->info.scale = std::max(1, factor); },
+    [](void *data, wl_output *, const char *name) { static_cast<OutputRecord *>(data)->info.name = name; },
+    [](void *, wl_output *, const char *) {},
+};
+
+const zxdg_output_v1_listener kXdgOutputListener = {
+    [](void *data, zxdg_output_v1 *, int32_t x, int32_t y) {
+        auto *r = static_cast<OutputRecord *>(data);
+        r->info.x = x;
+        r->info.y = y;
+        r->info.logicalKnown = true;
+    },
+    [](void *data, zxdg_output_v1 *, int32_t width, int32_t height) {
+        auto *r = static_cast<OutputRecord *>(data);
+        r->info.logicalWidth = width;
+        r->info.logicalHeight = height;
+        r->info.logicalKnown = true;
+    },
+    // Before version 3 xdg-output has a done of its own; after it,
+    // wl_output.done covers both.
+    [](void *data, zxdg_output_v1 *) {
+        auto *r = static_cast<OutputRecord *>(data);
+        r->backend->OutputChanged(r);
+    },
+    [](void *data, zxdg_output_v1 *, const char *name) {
+        auto *r = static_cast<OutputRecord *>(data);
+        if (r->info.name.empty()) r->info.name = name;
+    },
+    [](void *, zxdg_output_v1 *, const char *) {},
+};
+
+const xdg_wm_base_listener kWmBaseListener = {
+    [](void *, xdg_wm_base *base, uint32_t serial) { xdg_wm_base_pong(base, serial); },
+};
+
+const wl_seat_listener kSeatListener = {
+    [](void *data, wl_seat *, uint32_t capabilities) { Of(data)->SeatCapabilities(capabilities); },
+    [](void *, wl_seat *, const char *) {},
+};
+
+const wl_pointer_listener kPointerListener = {
+    [](void *data, wl_pointer *, uint32_t serial, wl_surface *surface, wl_fixed_t x, wl_fixed_t y) {
+        Of(data)->PointerEntered(serial, surface, x, y);
+    },
+    [](void *data, wl_pointer *, uint32_t, wl_surface *surface) { Of(data)->PointerLeft(surface); },
+    [](void *data, wl_pointer *, uint32_t, wl_fixed_t x, wl_fixed_t y) { Of(data)->PointerMovedTo(x, y); },
+    [](void *data, wl_pointer *, uint32_t, uint32_t, uint32_t button, uint32_t state) {
+        Of(data)->PointerButton(button, state);
+    },
+    [](void *data, wl_pointer *, uint32_t, uint32_t axis, wl_fixed_t value) { Of(data)->PointerAxis(axis, value); },
+    [](void *, wl_pointer *) {},
+    [](void *, wl_pointer *, uint32_t) {},
+    [](void *, wl_pointer *, uint32_t, uint32_t) {},
+    [](void *, wl_pointer *, uint32_t, int32_t) {},
+    [](void *, wl_pointer *, uint32_t, int32_t) {},
+};
+
+const wl_keyboard_listener kKeyboardListener = {
+    [](void *data, wl_keyboard *, uint32_t format, int32_t fd, uint32_t size) { Of(data)->Keymap(format, fd, size); },
+    [](void *data, wl_keyboard *, uint32_t, wl_surface *, wl_array *keys) { Of(data)->KeyboardEntered(keys); },
+    [](void *, wl_keyboard *, uint32_t, wl_surface *) {},
+    [](void *data, wl_keyboard *, uint32_t, uint32_t, uint32_t key, uint32_t state) {
+        Of(data)->Key(key, state == WL_KEYBOARD_KEY_STATE_PRESSED);
+    },
+    [](void *data, wl_keyboard *, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group) {
+        Of(data)->Modifiers(depressed, latched, locked, group);
+    },
+    [](void *, wl_keyboard *, int32_t, int32_t) {},
+};
+
+const zwlr_layer_surface_v1_listener kLayerSurfaceListener = {
+    [](void *data, zwlr_layer_surface_v1 *layer, uint32_t serial, uint32_t width, uint32_t height) {
+        auto *s = static_cast<Surface *>(data);
+        zwlr_layer_surface_v1_ack_configure(layer, serial);
+        s->backend->Configured(s, width, height);
+    },
+    [](void *data, zwlr_layer_surface_v1 *) {
+        auto *s = static_cast<Surface *>(data);
+        s->backend->SurfaceClosed(s);
+    },
+};
+
+const xdg_surface_listener kXdgSurfaceListener = {
+    [](void *data, xdg_surface *surface, uint32_t serial) {
+        auto *s = static_cast<Surface *>(data);
+        xdg_surface_ack_configure(surface, serial);
+        s->backend->Configured(s, 0, 0);
+    },
+};
+
+const xdg_toplevel_listener kToplevelListener = {
+    [](void *data, xdg_toplevel *, int32_t width, int32_t height, wl_array *) {
+        auto *s = static_cast<Surface *>(data);
+        if (width > 0 && height > 0) {
+            s->logicalWidth = width;
+            s->logicalHeight = height;
+        }
+    },
+    [](void *data, xdg_toplevel *) {
+        auto *s = static_cast<Surface *>(data);
+        uintptr_t window = s->window;
+        s->backend->Report([window](InputSink &sink) { sink.CloseRequested(window); });
+    },
+    [](void *, xdg_toplevel *, int32_t, int32_t) {},
+    [](void *, xdg_toplevel *, wl_array *) {},
+};
+
+const wl_callback_listener kFrameListener = {
+    [](void *data, wl_callback *, uint32_t) {
+        auto *s = static_cast<Surface *>(data);
+        s->backend->FrameDone(s);
+    },
+};
+
+const wl_callback_listener kCloseCheckListener = {
+    [](void *data, wl_callback *, uint32_t) {
+        auto *s = static_cast<Surface *>(data);
+        s->backend->CloseChecked(s);
+    },
+};
+
+const wl_buffer_listener kBufferListener = {
+    [](void *data, wl_buffer *) {
+        auto *b = static_cast<Buffer *>(data);
+        b->owner->backend->Released(b);
+    },
+};
+
+// ---- the connection -------------------------------------------------------------
+
+std::unique_ptr<Backend> WaylandBackend::Create(const char *displayName, const std::string &outputName,
+                                                std::string *why) {
+    const char *name = displayName ? displayName : std::getenv("WAYLAND_DISPLAY");
+    std::string shown = name && *name ? name : "wayland-0";
+    wl_display *display = wl_display_connect(name && *name ? name : nullptr);
+    if (!display) {
+        *why = "cannot open display \"" + shown + "\" (no Wayland compositor answers there)";
+        return nullptr;
+    }
+    std::unique_ptr<WaylandBackend> b(new WaylandBackend());
+    b->display_ = display;
+    b->confinedName_ = outputName;
+    b->registry_ = wl_display_get_registry(display);
+    wl_registry_add_listener(b->registry_, &kRegistryListener, b.get());
+    // The globals, then what the outputs and the seat say of themselves,
+    // then what xdg-output adds (its objects are made once the manager and
+    // the outputs are known).
+    for (int i = 0; i < 3; ++i) {
+        if (!b->Roundtrip()) {
+            *why = "cannot open display \"" + shown + "\" (the Wayland compositor went away)";
+            return nullptr;
+        }
+    }
+    if (!b->compositor_ || !b->shm_ || (!b->layerShell_ && !b->wmBase_)) {
+        *why = "the Wayland compositor of \"" + shown + "\" offers no surfaces the saver can show";
+        return nullptr;
+    }
+    if (!outputName.empty() && b->ConfinedIndex() < 0) {
+        *why = "the Wayland compositor of \"" + shown + "\" has no output named \"" + outputName + "\"";
+        return nullptr;
+    }
+    b->xkb_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    return b;
+}
+
+WaylandBackend::~WaylandBackend() {
+    for (auto &entry : windows_) DropSurfaces(entry.second);
+    if (keyState_) xkb_state_unref(keyState_);
+    if (keymap_) xkb_keymap_unref(keymap_);
+    if (xkb_) xkb_context_unref(xkb_);
+    if (pointer_) wl_pointer_destroy(pointer_);
+    if (keyboard_) wl_keyboard_destroy(keyboard_);
+    if (seat_) wl_seat_destroy(seat_);
+    for (auto &o : outputs_) {
+        if (o->xdgOutput) zxdg_output_v1_destroy(o->xdgOutput);
+        if (o->output) wl_output_destroy(o->output);
+    }
+    if (xdgOutputs_) zxdg_output_manager_v1_destroy(xdgOutputs_);
+    if (layerShell_) zwlr_layer_shell_v1_destroy(layerShell_);
+    if (wmBase_) xdg_wm_base_destroy(wmBase_);
+    if (viewporter_) wp_viewporter_destroy(viewporter_);
+    if (decorations_) zxdg_decoration_manager_v1_destroy(decorations_);
+    if (shm_) wl_shm_destroy(shm_);
+    if (compositor_) wl_compositor_destroy(compositor_);
+    if (registry_) wl_registry_destroy(registry_);
+    wl_display_flush(display_);
+    wl_display_disconnect(display_);
+}
+
+bool WaylandBackend::Roundtrip() { return wl_display_roundtrip(display_) >= 0; }
+
+void WaylandBackend::Lost() {
+    int error = wl_display_get_error(display_);
+    // Like an X program whose server went away: say so and end with 1,
+    // rather than run on showing nothing, or wait for events that never come.
+    if (error == EPROTO)
+        std::fprintf(stderr, "%s: the Wayland compositor ended the connection over a protocol error\n",
+                     program_invocation_short_name);
+    else
+        std::fprintf(stderr, "%s: lost the connection to the Wayland compositor (%s)\n",
+                     program_invocation_short_name, std::strerror(error ? error : EPIPE));
+    std::fflush(stderr);
+    _exit(1);
+}
+
+void WaylandBackend::Flush() {
+    // A full socket (EAGAIN) is written when WaitForEvents polls for it.
+    if (wl_display_flush(display_) < 0 && errno != EAGAIN) Lost();
+}
+
+void WaylandBackend::Global(uint32_t name, const char *interface, uint32_t version) {
+    auto bind = [&](const wl_interface *type, uint32_t most) {
+        return wl_registry_bind(registry_, name, type, std::min(version, most));
+    };
+    if (std::strcmp(interface, wl_compositor_interface.name) == 0) {
+        compositorVersion_ = std::min(version, 4u);
+        compositor_ = (wl_compositor *)bind(&wl_compositor_interface, 4);
+    } else if (std::strcmp(interface, wl_shm_interface.name) == 0) {
+        shm_ = (wl_shm *)bind(&wl_shm_interface, 1);
+    } else if (std::strcmp(interface, wl_seat_interface.name) == 0 && !seat_) {
+        seat_ = (wl_seat *)bind(&wl_seat_interface, 5);
+        seatName_ = name;
+        wl_seat_add_listener(seat_, &kSeatListener, this);
+    } else if (std::strcmp(interface, wl_output_interface.name) == 0) {
+        auto record = std::make_unique<OutputRecord>();
+        record->backend = this;
+        record->info.global = name;
+        record->output = (wl_output *)bind(&wl_output_interface, 4);
+        wl_output_add_listener(record->output, &kOutputListener, record.get());
+        if (xdgOutputs_) {
+            record->xdgOutput = zxdg_output_manager_v1_get_xdg_output(xdgOutputs_, record->output);
+            zxdg_output_v1_add_listener(record->xdgOutput, &kXdgOutputListener, record.get());
+        }
+        outputs_.push_back(std::move(record));
+    } else if (std::strcmp(interface, zxdg_output_manager_v1_interface.name) == 0) {
+        xdgOutputs_ = (zxdg_output_manager_v1 *)bind(&zxdg_output_manager_v1_interface, 3);
+        for (auto &o : outputs_) {
+            if (o->xdgOutput) continue;
+            o->xdgOutput = zxdg_output_manager_v1_get_xdg_output(xdgOutputs_, o->output);
+            zxdg_output_v1_add_listener(o->xdgOutput, &kXdgOutputListener, o.get());
+        }
+    } else if (std::strcmp(interface, zwlr_layer_shell_v1_interface.name) == 0) {
+        layerShell_ = (zwlr_layer_shell_v1 *)bind(&zwlr_layer_shell_v1_interface, 4);
+    } else if (std::strcmp(interface, xdg_wm_base_interface.name) == 0) {
+        wmBase_ = (xdg_wm_base *)bind(&xdg_wm_base_interface, 2);
+        xdg_wm_base_add_listener(wmBase_, &kWmBaseListener, this);
+    } else if (std::strcmp(interface, wp_viewporter_interface.name) == 0) {
+        viewporter_ = (wp_viewporter *)bind(&wp_viewporter_interface, 1);
+    } else if (std::strcmp(interface, zxdg_decoration_manager_v1_interface.name) == 0) {
+        decorations_ = (zxdg_decoration_manager_v1 *)bind(&zxdg_decoration_manager_v1_interface, 1);
+    }
+}
+
+OutputRecord *WaylandBackend::FindOutput(uint32_t global) {
+    for (auto &o : outputs_)
+        if (o->info.global == global) return o.get();
+    return nullptr;
+}
+
+std::vector<wayland::OutputInfo> WaylandBackend::Infos() const {
+    std::vector<wayland::OutputInfo> infos;
+    for (const auto &o : outputs_) infos.push_back(o->info);
+    return infos;
+}
+
+int WaylandBackend::ConfinedIndex() const {
+    if (confinedName_.empty()) return -1;
+    return wayland::OutputNamed(Infos(), confinedName_);
+}
+
+void WaylandBackend::OutputChanged(OutputRecord *record) {
+    bool first = !record->info.ready;
+    record->info.ready = true;
+    if (!first) return;
+    // An output that comes while the saver shows is covered too (or, for a
+    // backend kept to one output, left alone).
+    for (auto &entry : windows_)
+        if (entry.second.fullScreen && entry.second.shown) CoverOutputs(entry.first, entry.second);
+}
+
+void WaylandBackend::GlobalRemoved(uint32_t name) {
+    if (name == seatName_ && seat_) {
+        if (pointer_) wl_pointer_destroy(pointer_);
+        if (keyboard_) wl_keyboard_destroy(keyboard_);
+        wl_seat_destroy(seat_);
+        pointer_ = nullptr;
+        keyboard_ = nullptr;
+        seat_ = nullptr;
+        pointerSurface_ = nullptr;
+        return;
+    }
+    auto it = std::find_if(outputs_.begin(), outputs_.end(),
+                           [name](const std::unique_ptr<OutputRecord> &o) { return o->info.global == name; });
+    if (it == outputs_.end()) return;
+    // Its surfaces go with it; a window left with none has nowhere to be.
+    for (auto &entry : windows_) {
+        NativeWindow &w = entry.second;
+        bool had = !w.surfaces.empty();
+        for (size_t i = w.surfaces.size(); i-- > 0;)
+            if (w.surfaces[i]->output == name) RemoveSurface(entry.first, w.surfaces[i].get());
+        if (had && w.surfaces.empty() && w.fullScreen) {
+            uintptr_t window = entry.first;
+            Report([window](InputSink &sink) { sink.CloseRequested(window); });
+        }
+    }
+    OutputRecord *o = it->get();
+    if (o->xdgOutput) zxdg_output_v1_destroy(o->xdgOutput);
+    if (o->output) {
+        if (wl_output_get_version(o->output) >= WL_OUTPUT_RELEASE_SINCE_VERSION)
+            wl_output_release(o->output);
+        else
+            wl_output_destroy(o->output);
+    }
+    outputs_.erase(it);
+}
+
+// ---- the screen -------------------------------------------------------------------
+
+void WaylandBackend::ScreenSize(int *width, int *height) {
+    std::vector<wayland::OutputInfo> infos = Infos();
+    int index = ConfinedIndex();
+    if (index < 0) index = wayland::PrimaryOutput(infos);
+    if (index < 0) {
+        // Nothing to show on yet; a size the program can lay a window out in.
+        *width = 1024;
+        *height = 768;
+        return;
+    }
+    wayland::DeviceSize(infos[index], width, height);
+}
+
+std::vector<Monitor> WaylandBackend::Monitors() {
+    std::vector<Monitor> monitors = wayland::MonitorsOf(Infos(), ConfinedIndex());
+    if (monitors.empty()) return Backend::Monitors();
+    return monitors;
+}
+
+// ---- windows ----------------------------------------------------------------------
+
+uintptr_t WaylandBackend::CreateNativeWindow(const NativeWindowRequest &request) {
+    NativeWindow w;
+    w.topLevel = !request.parent || request.parent == kDesktop;
+    w.fullScreen = w.topLevel && (request.style & WS_POPUP) && (request.exStyle & WS_EX_TOPMOST);
+    w.owner = request.owner;
+    w.area = request.rect;
+    w.title = request.title;
+    uintptr_t handle = next_;
+    next_ += 2;
+    windows_[handle] = std::move(w);
+    return handle;
+}
+
+void WaylandBackend::DestroyNativeWindow(uintptr_t window) {
+    NativeWindow *w = Find(window);
+    if (!w) return;
+    DropSurfaces(*w);
+    windows_.erase(window);
+    Flush();
+}
+
+void WaylandBackend::ShowNativeWindow(uintptr_t window, bool visible) {
+    NativeWindow *w = Find(window);
+    if (!w || !w->topLevel || w->shown == visible) return;
+    w->shown = visible;
+    if (!visible) {
+        DropSurfaces(*w);
+        Flush();
+        return;
+    }
+    if (w->fullScreen) {
+        fullScreenShown_ = true;
+        CoverOutputs(window, *w);
+    } else {
+        MakeSurface(window, *w, nullptr, false);
+    }
+    Flush();
+}
+
+void WaylandBackend::CoverOutputs(uintptr_t window, NativeWindow &w) {
+    std::vector<wayland::OutputInfo> infos = Infos();
+    int confined = ConfinedIndex();
+    int primary = confined >= 0 ? confined : wayland::PrimaryOutput(infos);
+    if (primary < 0) {
+        // No output has said what it is yet: the compositor chooses one.
+        if (w.surfaces.empty()) MakeSurface(window, w, nullptr, false);
+        return;
+    }
+    auto on = [&](uint32_t global) {
+        return std::any_of(w.surfaces.begin(), w.surfaces.end(),
+                           [global](const std::unique_ptr<Surface> &s) { return s->output == global; });
+    };
+    bool hasMain = std::any_of(w.surfaces.begin(), w.surfaces.end(),
+                               [](const std::unique_ptr<Surface> &s) { return !s->cover; });
+    if (!on(infos[primary].global)) MakeSurface(window, w, outputs_[primary].get(), hasMain);
+    if (confined >= 0) return;
+    // The window is one monitor's; the others are kept dark and their input
+    // still ends the run, as the full-screen saver does on Windows.
+    for (size_t i = 0; i < infos.size(); ++i)
+        if (infos[i].ready && !on(infos[i].global)) MakeSurface(window, w, outputs_[i].get(), true);
+}
+
+Surface *WaylandBackend::MakeSurface(uintptr_t window, NativeWindow &w, OutputRecord *output, bool cover) {
+    auto owned = std::make_unique<Surface>();
+    Surface *s = owned.get();
+    s->backend = this;
+    s->window = window;
+    s->output = output ? output->info.global : 0;
+    s->cover = cover;
+    s->fullScreen = w.fullScreen;
+    s->surface = wl_compositor_create_surface(compositor_);
+    wl_surface_set_user_data(s->surface, s);
+    if (viewporter_) s->viewport = wp_viewporter_get_viewport(viewporter_, s->surface);
+    wl_output *where = output ? output->output : nullptr;
+    if (w.fullScreen && layerShell_) {
+        s->layerSurface = zwlr_layer_shell_v1_get_layer_surface(layerShell_, s->surface, where,
+                                                                ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, kAppId);
+        zwlr_layer_surface_v1_add_listener(s->layerSurface, &kLayerSurfaceListener, s);
+        zwlr_layer_surface_v1_set_anchor(s->layerSurface,
+                                         ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
+                                             ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
+        zwlr_layer_surface_v1_set_size(s->layerSurface, 0, 0);
+        zwlr_layer_surface_v1_set_exclusive_zone(s->layerSurface, -1);
+        zwlr_layer_surface_v1_set_keyboard_interactivity(s->layerSurface,
+                                                         ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE);
+    } else if (wmBase_) {
+        s->xdgSurface = xdg_wm_base_get_xdg_surface(wmBase_, s->surface);
+        xdg_surface_add_listener(s->xdgSurface, &kXdgSurfaceListener, s);
+        s->toplevel = xdg_surface_get_toplevel(s->xdgSurface);
+        xdg_toplevel_add_listener(s->toplevel, &kToplevelListener, s);
+        xdg_toplevel_set_app_id(s->toplevel, kAppId);
+        xdg_toplevel_set_title(s->toplevel, w.title.c_str());
+        if (w.fullScreen) {
+            xdg_toplevel_set_fullscreen(s->toplevel, where);
+        } else {
+            int width = std::max<LONG>(1, w.area.right - w.area.left);
+            int height = std::max<LONG>(1, w.area.bottom - w.area.top);
+            xdg_toplevel_set_min_size(s->toplevel, width, height);
+            xdg_toplevel_set_max_size(s->toplevel, width, height);
+            if (NativeWindow *owner = Find(w.owner))
+                for (auto &os : owner->surfaces)
+                    if (os->toplevel) {
+                        xdg_toplevel_set_parent(s->toplevel, os->toplevel);
+                        break;
+                    }
+            if (decorations_) {
+                s->decoration = zxdg_decoration_manager_v1_get_toplevel_decoration(decorations_, s->toplevel);
+                zxdg_toplevel_decoration_v1_set_mode(s->decoration, ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE);
+            }
+        }
+    } else {
+        // Layer shell alone: a window of ours that is not the saver's cannot
+        // be shown (a compositor without xdg-shell is a desktop shell's own).
+        wl_surface_destroy(s->surface);
+        if (s->viewport) wp_viewport_destroy(s->viewport);
+        return nullptr;
+    }
+    // The first commit carries no buffer; the configure that answers it says
+    // how large to be.
+    wl_surface_commit(s->surface);
+    w.surfaces.push_back(std::move(owned));
+    return s;
+}
+
+void WaylandBackend::DestroyBuffer(Buffer *b) {
+    if (b->buffer) wl_buffer_destroy(b->buffer);
+    if (b->data) munmap(b->data, b->bytes);
+    b->buffer = nullptr;
+    b->data = nullptr;
+}
+
+void WaylandBackend::DestroySurface(Surface *s) {
+    if (pointerSurface_ == s) pointerSurface_ = nullptr;
+    for (auto &b : s->buffers) DestroyBuffer(b.get());
+    s->buffers.clear();
+    s->back = nullptr;
+    if (s->frame) wl_callback_destroy(s->frame);
+    if (s->closeCheck) wl_callback_destroy(s->closeCheck);
+    if (s->viewport) wp_viewport_destroy(s->viewport);
+    if (s->decoration) zxdg_toplevel_decoration_v1_destroy(s->decoration);
+    if (s->toplevel) xdg_toplevel_destroy(s->toplevel);
+    if (s->xdgSurface) xdg_surface_destroy(s->xdgSurface);
+    if (s->layerSurface) zwlr_layer_surface_v1_destroy(s->layerSurface);
+    if (s->surface) wl_surface_destroy(s->surface);
+    s->frame = s->closeCheck = nullptr;
+    s->viewport = nullptr;
+    s->surface = nullptr;
+}
+
+void WaylandBackend::DropSurfaces(NativeWindow &w) {
+    for (auto &s : w.surfaces) DestroySurface(s.get());
+    w.surfaces.clear();
+}
+
+void WaylandBackend::RemoveSurface(uintptr_t window, Surface *s) {
+    NativeWindow *w = Find(window);
+    if (!w) return;
+    DestroySurface(s);
+    w->surfaces.erase(std::remove_if(w->surfaces.begin(), w->surfaces.end(),
+                                     [s](const std::unique_ptr<Surface> &p) { return p.get() == s; }),
+                      w->surfaces.end());
+}
+
+void WaylandBackend::SetNativeTitle(uintptr_t window, const std::string &title) {
+    NativeWindow *w = Find(window);
+    if (!w) return;
+    w->title = title;
+    for (auto &s : w->surfaces)
+        if (s->toplevel) xdg_toplevel_set_title(s->toplevel, title.c_str());
+    Flush();
+}
+
+void WaylandBackend::PlaceNativeWindow(uintptr_t window, const RECT &clientArea) {
+    NativeWindow *w = Find(window);
+    if (!w) return;
+    // Where a top-level window goes is the compositor's choice; its size is
+    // the layer's, and the next frame's buffers have it.
+    w->area = clientArea;
+    for (auto &s : w->surfaces)
+        if (s->toplevel && !w->fullScreen) {
+            int width = std::max<LONG>(1, clientArea.right - clientArea.left);
+            int height = std::max<LONG>(1, clientArea.bottom - clientArea.top);
+            xdg_toplevel_set_min_size(s->toplevel, width, height);
+            xdg_toplevel_set_max_size(s->toplevel, width, height);
+        }
+}
+
+void WaylandBackend::Configured(Surface *s, uint32_t width, uint32_t height) {
+    if (width > 0 && height > 0) {
+        s->logicalWidth = (int)width;
+        s->logicalHeight = (int)height;
+    }
+    if (s->logicalWidth <= 0 || s->logicalHeight <= 0) {
+        // A fullscreen toplevel the compositor left the size of to us, or a
+        // window: the output's logical size, or the window's own.
+        int w = 0, h = 0;
+        if (OutputRecord *o = FindOutput(s->output)) {
+            wayland::LogicalSize(o->info, &w, &h);
+        } else if (NativeWindow *nw = Find(s->window)) {
+            int scale = ScaleOf(s);
+            w = std::max<LONG>(1, (nw->area.right - nw->area.left) / scale);
+            h = std::max<LONG>(1, (nw->area.bottom - nw->area.top) / scale);
+        }
+        s->logicalWidth = std::max(1, w);
+        s->logicalHeight = std::max(1, h);
+    }
+    bool first = !s->configured;
+    s->configured = true;
+    if (s->cover) {
+        if (first) CommitCover(s);
+        return;
+    }
+    if (s->back && !s->frame) {
+        Commit(s);
+    } else if (first && !s->back) {
+        // Nothing drawn for it yet: the layer shows the whole window again.
+        uintptr_t window = s->window;
+        NativeWindow *w = Find(window);
+        if (w) {
+            RECT all = {0, 0, w->area.right - w->area.left, w->area.bottom - w->area.top};
+            Report([window, all](InputSink &sink) { sink.Exposed(window, all); });
+        }
+    }
+}
+
+void WaylandBackend::SurfaceClosed(Surface *s) {
+    // The compositor closes a layer surface whose output is going; the
+    // output's removal may still be on its way. What the compositor sent
+    // before the answer to this sync tells which it was.
+    if (s->closeCheck) return;
+    s->closeCheck = wl_display_sync(display_);
+    wl_callback_add_listener(s->closeCheck, &kCloseCheckListener, s);
+}
+
+void WaylandBackend::CloseChecked(Surface *s) {
+    wl_callback_destroy(s->closeCheck);
+    s->closeCheck = nullptr;
+    uintptr_t window = s->window;
+    bool outputGone = s->output && !FindOutput(s->output);
+    RemoveSurface(window, s);  // s is gone from here on
+    if (outputGone) {
+        NativeWindow *w = Find(window);
+        if (!w || !w->surfaces.empty()) return;
+    }
+    // Closed by the compositor (or the user through it): the run ends, as
+    // when a window manager closes a window.
+    Report([window](InputSink &sink) { sink.CloseRequested(window); });
+}
+
+// ---- frames -----------------------------------------------------------------------
+
+int WaylandBackend::ScaleOf(const Surface *s) {
+    OutputRecord *o = FindOutput(s->output);
+    return o ? std::max(1, o->info.scale) : 1;
+}
+
+Buffer *WaylandBackend::MakeBuffer(Surface *s, int width, int height) {
+    size_t stride = (size_t)width * 4;
+    size_t bytes = stride * (size_t)height;
+    int fd = memfd_create("vantrel-saver-frame", MFD_CLOEXEC);
+    if (fd < 0) return nullptr;
+    if (ftruncate(fd, (off_t)bytes) < 0) {
+        close(fd);
+        return nullptr;
+    }
+    void *data = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (data == MAP_FAILED) {
+        close(fd);
+        return nullptr;
+    }
+    wl_shm_pool *pool = wl_shm_create_pool(shm_, fd, (int32_t)bytes);
+    close(fd);
+    auto b = std::make_unique<Buffer>();
+    b->owner = s;
+    // 0x00RRGGBB words in this machine's order are what XRGB8888 is.
+    b->buffer = wl_shm_pool_create_buffer(pool, 0, width, height, (int32_t)stride, WL_SHM_FORMAT_XRGB8888);
+    wl_shm_pool_destroy(pool);
+    b->data = (uint32_t *)data;
+    b->bytes = bytes;
+    b->width = width;
+    b->height = height;
+    // A new buffer holds nothing of the window yet.
+    b->stale.push_back(RECT{0, 0, width, height});
+    wl_buffer_add_listener(b->buffer, &kBufferListener, b.get());
+    s->buffers.push_back(std::move(b));
+    return s->buffers.back().get();
+}
+
+Buffer *WaylandBackend::FreeBuffer(Surface *s, int width, int height) {
+    for (auto &b : s->buffers) {
+        if (b->busy || b->retired) continue;
+        if (b->width == width && b->height == height) return b.get();
+    }
+    return MakeBuffer(s, width, height);
+}
+
+void WaylandBackend::Released(Buffer *b) {
+    b->busy = false;
+    if (!b->retired) return;
+    Surface *s = b->owner;
+    DestroyBuffer(b);
+    s->buffers.erase(std::remove_if(s->buffers.begin(), s->buffers.end(),
+                                    [b](const std::unique_ptr<Buffer> &p) { return p.get() == b; }),
+                     s->buffers.end());
+}
+
+void WaylandBackend::Present(uintptr_t window, const uint32_t *pixels, int width, int height,
+                             const std::vector<RECT> &dirty) {
+    NativeWindow *w = Find(window);
+    if (!w || !pixels || dirty.empty() || width <= 0 || height <= 0) return;
+    for (auto &owned : w->surfaces) {
+        Surface *s = owned.get();
+        if (s->cover) continue;
+        // Buffers of another size go (busy ones once the compositor lets go).
+        for (size_t i = s->buffers.size(); i-- > 0;) {
+            Buffer *b = s->buffers[i].get();
+            if (b->width == width && b->height == height) continue;
+            if (s->back == b) s->back = nullptr;
+            if (b->busy) {
+                b->retired = true;
+            } else {
+                DestroyBuffer(b);
+                s->buffers.erase(s->buffers.begin() + (long)i);
+            }
+        }
+        std::vector<RECT> parts;
+        for (const RECT &d : dirty) {
+            RECT c;
+            if (x11::ClipToSurface(d, width, height, &c)) parts.push_back(c);
+        }
+        if (parts.empty()) continue;
+        if (!s->back) {
+            s->back = FreeBuffer(s, width, height);
+            if (!s->back) continue;
+        }
+        for (auto &b : s->buffers)
+            if (b.get() != s->back && !b->retired)
+                for (const RECT &p : parts) AddRect(&b->stale, p);
+        Buffer *back = s->back;
+        // What it missed while the compositor held it, then what is new.
+        std::vector<RECT> copy = std::move(back->stale);
+        back->stale.clear();
+        copy.insert(copy.end(), parts.begin(), parts.end());
+        for (const RECT &r : copy) {
+            size_t columns = (size_t)(r.right - r.left);
+            for (LONG y = r.top; y < r.bottom; ++y)
+                std::memcpy(back->data + (size_t)y * (size_t)width + r.left, pixels + (size_t)y * (size_t)width + r.left,
+                            columns * 4);
+        }
+        for (const RECT &p : parts) AddRect(&s->damage, p);
+        if (s->configured && !s->frame) Commit(s);
+    }
+    Flush();
+}
+
+void WaylandBackend::Commit(Surface *s) {
+    Buffer *b = s->back;
+    if (!b || !s->surface) return;
+    int scale = ScaleOf(s);
+    bool exact = b->width == s->logicalWidth * scale && b->height == s->logicalHeight * scale;
+    if (exact || !s->viewport) {
+        wl_surface_set_buffer_scale(s->surface, exact ? scale : 1);
+        if (s->viewport) wp_viewport_set_destination(s->viewport, -1, -1);
+    } else {
+        // A fractional scale, or a window the size of another output: the
+        // compositor fits the pixels to the surface.
+        wl_surface_set_buffer_scale(s->surface, 1);
+        wp_viewport_set_destination(s->viewport, s->logicalWidth, s->logicalHeight);
+    }
+    wl_surface_attach(s->surface, b->buffer, 0, 0);
+    for (const RECT &r : s->damage) {
+        if (compositorVersion_ >= 4) {
+            wl_surface_damage_buffer(s->surface, r.left, r.top, r.right - r.left, r.bottom - r.top);
+        } else {
+            int f = exact ? scale : 1;
+            wl_surface_damage(s->surface, r.left / f, r.top / f, (r.right + f - 1) / f - r.left / f,
+                              (r.bottom + f - 1) / f - r.top / f);
+        }
+    }
+    s->damage.clear();
+    s->frame = wl_surface_frame(s->surface);
+    wl_callback_add_listener(s->frame, &kFrameListener, s);
+    wl_surface_commit(s->surface);
+    b->busy = true;
+    s->back = nullptr;
+}
+
+void WaylandBackend::FrameDone(Surface *s) {
+    wl_callback_destroy(s->frame);
+    s->frame = nullptr;
+    // Whatever was drawn meanwhile goes out now, in one frame.
+    if (s->back && s->configured) Commit(s);
+}
+
+void WaylandBackend::CommitCover(Surface *s) {
+    // Black once: a buffer of the surface's logical size, which memfd
+    // pages start as zeros, at scale 1.
+    Buffer *b = MakeBuffer(s, s->logicalWidth, s->logicalHeight);
+    if (!b) return;
+    wl_surface_set_buffer_scale(s->surface, 1);
+    wl_surface_attach(s->surface, b->buffer, 0, 0);
+    wl_surface_damage(s->surface, 0, 0, s->logicalWidth, s->logicalHeight);
+    wl_surface_commit(s->surface);
+    b->busy = true;
+}
+
+// ---- input ------------------------------------------------------------------------
+
+void WaylandBackend::SeatCapabilities(uint32_t capabilities) {
+    if ((capabilities & WL_SEAT_CAPABILITY_POINTER) && !pointer_) {
+        pointer_ = wl_seat_get_pointer(seat_);
+        wl_pointer_add_listener(pointer_, &kPointerListener, this);
+    } else if (!(capabilities & WL_SEAT_CAPABILITY_POINTER) && pointer_) {
+        wl_pointer_destroy(pointer_);
+        pointer_ = nullptr;
+        pointerSurface_ = nullptr;
+    }
+    if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && !keyboard_) {
+        keyboard_ = wl_seat_get_keyboard(seat_);
+        wl_keyboard_add_listener(keyboard_, &kKeyboardListener, this);
+        keyboardLate_ = fullScreenShown_;
+        keyboardEntered_ = false;
+        keySeen_ = false;
+    } else if (!(capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard_) {
+        wl_keyboard_destroy(keyboard_);
+        keyboard_ = nullptr;
+        // A keyboard that came and went while the saver showed, with no key
+        // heard from it, typed before we had it (a virtual one, as a tool
+        // that types makes, is gone within a millisecond): still a key.
+        if (keyboardLate_ && !keySeen_) {
+            Report([](InputSink &sink) {
+                sink.KeyChanged(0xFF, true, false);
+                sink.KeyChanged(0xFF, false, false);
+            });
+        }
+    }
+}
+
+bool WaylandBackend::SurfaceOrigin(const Surface *s, int *x, int *y, int *width, int *height) {
+    const NativeWindow *w = nullptr;
+    auto it = windows_.find(s->window);
+    if (it != windows_.end()) w = &it->second;
+    if (!w) return false;
+    if (!s->cover) {
+        *x = w->area.left;
+        *y = w->area.top;
+        *width = std::max<LONG>(1, w->area.right - w->area.left);
+        *height = std::max<LONG>(1, w->area.bottom - w->area.top);
+        return true;
+    }
+    std::vector<Monitor> monitors = wayland::MonitorsOf(Infos(), ConfinedIndex());
+    OutputRecord *o = FindOutput(s->output);
+    for (const Monitor &m : monitors)
+        if (o && m.name == o->info.name) {
+            *x = m.rect.left;
+            *y = m.rect.top;
+            *width = m.rect.right - m.rect.left;
+            *height = m.rect.bottom - m.rect.top;
+            return true;
+        }
+    return false;
+}
+
+void WaylandBackend::ReportPointer(const Surface *s) {
+    int left, top, width, height;
+    if (!SurfaceOrigin(s, &left, &top, &width, &height)) return;
+    int px, py;
+    wayland::SurfaceToPixels(pointerLocalX_, pointerLocalY_, s->logicalWidth, s->logicalHeight, width, height, &px,
+                             &py);
+    int x = left + px, y = top + py;
+    if (s->fullScreen) {
+        // Where the pointer was when the saver started is not something a
+        // Wayland client can learn; the saver measures moves from there.
+        // The first place we hear of is taken to be it, and later ones
+        // count from it.
+        if (!pointerKnown_) {
+            pointerKnown_ = true;
+            if (!anchored_) PointerPosition(&pointerX_, &pointerY_);
+            offsetX_ = pointerX_ - x;
+            offsetY_ = pointerY_ - y;
+        }
+        x += offsetX_;
+        y += offsetY_;
+    }
+    if (x == pointerX_ && y == pointerY_) return;
+    pointerX_ = x;
+    pointerY_ = y;
+    Report([x, y](InputSink &sink) { sink.PointerMoved(x, y); });
+}
+
+void WaylandBackend::PointerEntered(uint32_t serial, wl_surface *surface, wl_fixed_t x, wl_fixed_t y) {
+    if (!surface) return;
+    Surface *s = static_cast<Surface *>(wl_surface_get_user_data(surface));
+    if (!s || s->backend != this) return;
+    pointerSurface_ = s;
+    pointerSerial_ = serial;
+    if (cursorHidden_ || s->fullScreen) wl_pointer_set_cursor(pointer_, serial, nullptr, 0, 0);
+    pointerLocalX_ = wl_fixed_to_double(x);
+    pointerLocalY_ = wl_fixed_to_double(y);
+    ReportPointer(s);
+}
+
+void WaylandBackend::PointerLeft(wl_surface *surface) {
+    if (pointerSurface_ && pointerSurface_->surface == surface) pointerSurface_ = nullptr;
+}
+
+void WaylandBackend::PointerMovedTo(wl_fixed_t x, wl_fixed_t y) {
+    if (!pointerSurface_) return;
+    pointerLocalX_ = wl_fixed_to_double(x);
+    pointerLocalY_ = wl_fixed_to_double(y);
+    ReportPointer(pointerSurface_);
+}
+
+void WaylandBackend::PointerButton(uint32_t button, uint32_t state) {
+    bool down = state == WL_POINTER_BUTTON_STATE_PRESSED;
+    Button which;
+    switch (button) {
+    case BTN_LEFT: which = Button::Left; break;
+    case BTN_RIGHT: which = Button::Right; break;
+    case BTN_MIDDLE: which = Button::Middle; break;
+    default: return;
+    }
+    Report([which, down](InputSink &sink) { sink.ButtonChanged(which, down); });
+}
+
+void WaylandBackend::PointerAxis(uint32_t axis, wl_fixed_t value) {
+    double v = wl_fixed_to_double(value);
+    if (v == 0) return;
+    bool horizontal = axis == WL_POINTER_AXIS_HORIZONTAL_SCROLL;
+    // Wayland counts down and right as positive; a wheel turned away from
+    // the user is a positive delta on Windows, and so is right.
+    int delta = horizontal ? (v > 0 ? WHEEL_DELTA : -WHEEL_DELTA) : (v > 0 ? -WHEEL_DELTA : WHEEL_DELTA);
+    Report([delta, horizontal](InputSink &sink) { sink.WheelTurned(delta, horizontal); });
+}
+
+void WaylandBackend::Keymap(uint32_t format, int fd, uint32_t size) {
+    if (format != WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 || !xkb_) {
+        close(fd);
+        return;
+    }
+    void *text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    close(fd);
+    if (text == MAP_FAILED) return;
+    xkb_keymap *keymap =
+        xkb_keymap_new_from_buffer(xkb_, (const char *)text, strnlen((const char *)text, size), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                   XKB_KEYMAP_COMPILE_NO_FLAGS);
+    munmap(text, size);
+    if (!keymap) return;
+    xkb_state *state = xkb_state_new(keymap);
+    if (!state) {
+        xkb_keymap_unref(keymap);
+        return;
+    }
+    if (keyState_) xkb_state_unref(keyState_);
+    if (keymap_) xkb_keymap_unref(keymap_);
+    keymap_ = keymap;
+    keyState_ = state;
+}
+
+void WaylandBackend::KeyboardEntered(wl_array *keys) {
+    bool first = !keyboardEntered_;
+    keyboardEntered_ = true;
+    if (!first || !keyboardLate_ || !keys) return;
+    // The press that brought this keyboard into being went to the seat
+    // before we had the keyboard to hear it; it is still held.
+    const uint32_t *held = static_cast<const uint32_t *>(keys->data);
+    for (size_t i = 0; i < keys->size / sizeof(uint32_t); ++i) Key(held[i], true);
+}
+
+void WaylandBackend::Key(uint32_t key, bool down) {
+    keySeen_ = true;
+    if (!keymap_ || !keyState_) {
+        // No keymap to read it with, yet still a key.
+        Report([down](InputSink &sink) { sink.KeyChanged(0xFF, down, false); });
+        return;
+    }
+    xkb_keycode_t code = key + 8;  // evdev codes, as xkb numbers them
+    xkb_layout_index_t layout = xkb_state_key_get_layout(keyState_, code);
+    if (layout == XKB_LAYOUT_INVALID) layout = 0;
+    const xkb_keysym_t *syms = nullptr;
+    xkb_keysym_t unshifted = 0, shifted = 0;
+    if (xkb_keymap_key_get_syms_by_level(keymap_, code, layout, 0, &syms) > 0) unshifted = syms[0];
+    if (xkb_keymap_key_get_syms_by_level(keymap_, code, layout, 1, &syms) > 0) shifted = syms[0];
+    if (!shifted) shifted = unshifted;
+    bool numLock = xkb_state_mod_name_is_active(keyState_, XKB_MOD_NAME_NUM, XKB_STATE_MODS_EFFECTIVE) > 0;
+    bool alt = xkb_state_mod_name_is_active(keyState_, XKB_MOD_NAME_ALT, XKB_STATE_MODS_EFFECTIVE) > 0;
+    // xkb's key symbols are X's.
+    UINT vk = x11::VirtualKeyForKeysyms(unshifted, shifted, numLock);
+    Report([vk, down, alt](InputSink &sink) { sink.KeyChanged(vk, down, alt); });
+}
+
+void WaylandBackend::Modifiers(uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group) {
+    if (keyState_) xkb_state_update_mask(keyState_, depressed, latched, locked, 0, 0, group);
+}
+
+void WaylandBackend::SetCursorVisible(bool visible) {
+    cursorHidden_ = !visible;
+    // Showing it again would need a cursor image of ours; the compositor's
+    // comes back as the pointer leaves our surfaces.
+    if (cursorHidden_ && pointer_ && pointerSurface_) {
+        wl_pointer_set_cursor(pointer_, pointerSerial_, nullptr, 0, 0);
+        Flush();
+    }
+}
+
+void WaylandBackend::WarpPointer(int x, int y) {
+    // Clients cannot move the pointer; the layer's idea of where it is moves,
+    // and later reports count from there.
+    offsetX_ += x - pointerX_;
+    offsetY_ += y - pointerY_;
+    anchored_ = true;
+    pointerX_ = x;
+    pointerY_ = y;
+}
+
+bool WaylandBackend::PointerPosition(int *x, int *y) {
+    if (!anchored_) {
+        anchored_ = true;
+        // Until the pointer is over a surface of ours: the screen's middle,
+        // where moves from then on are counted from.
+        int w, h;
+        ScreenSize(&w, &h);
+        pointerX_ = w / 2;
+        pointerY_ = h / 2;
+    }
+    *x = pointerX_;
+    *y = pointerY_;
+    return true;
+}
+
+// ---- waiting ----------------------------------------------------------------------
+
+bool WaylandBackend::Deliver(InputSink &sink) {
+    if (reports_.empty()) return false;
+    // A report may make the layer destroy windows, and so surfaces, and
+    // queue new reports: the list is taken first.
+    std::vector<std::function<void(InputSink &)>> reports;
+    reports.swap(reports_);
+    for (auto &report : reports) report(sink);
+    return true;
+}
+
+bool WaylandBackend::WaitForEvents(int timeoutMs, InputSink &sink) {
+    long long deadline = timeoutMs > 0 ? MonotonicMs() + timeoutMs : 0;
+    int wake = TerminationWakeDescriptor();
+    int fd = wl_display_get_fd(display_);
+    bool reported = false;
+    for (;;) {
+        if (wl_display_dispatch_pending(display_) < 0) Lost();
+        if (Deliver(sink)) reported = true;
+        if (reported || timeoutMs == 0) {
+            Flush();
+            return reported;
+        }
+        int left = -1;
+        if (timeoutMs > 0) {
+            long long remaining = deadline - MonotonicMs();
+            if (remaining <= 0) {
+                Flush();
+                return false;
+            }
+            left = (int)remaining;
+        }
+        // Events read by someone else meanwhile are dispatched first; only
+        // then may this thread read the socket.
+        while (wl_display_prepare_read(display_) != 0)
+            if (wl_display_dispatch_pending(display_) < 0) Lost();
+        if (Deliver(sink)) {
+            wl_display_cancel_read(display_);
+            Flush();
+            return true;
+        }
+        bool unsent = false;
+        if (wl_display_flush(display_) < 0) {
+            if (errno != EAGAIN) {
+                wl_display_cancel_read(display_);
+                Lost();
+            }
+            unsent = true;
+        }
+        struct pollfd fds[2] = {{fd, (short)(POLLIN | (unsent ? POLLOUT : 0)), 0}, {wake, POLLIN, 0}};
+        int ready = poll(fds, wake >= 0 ? 2 : 1, left);
+        if (ready < 0) {
+            wl_display_cancel_read(display_);
+            if (errno == EINTR) continue;
+            return reported;
+        }
+        if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) {
+            if (wl_display_read_events(display_) < 0) Lost();
+        } else {
+            wl_display_cancel_read(display_);
+        }
+        // A request to end the run is the layer's to act on.
+        if (ready > 0 && wake >= 0 && (fds[1].revents & POLLIN)) {
+            if (wl_display_dispatch_pending(display_) < 0) Lost();
+            Deliver(sink);
+            return true;
+        }
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<Backend> CreateWaylandBackend(const char *displayName, const std::string &outputName,
+                                              std::string *why) {
+    std::string ignored;
+    return WaylandBackend::Create(displayName, outputName, why ? why : &ignored);
+}
+
+}  // namespace layer
