@@ -125,6 +125,11 @@ wl_saver_up() {
   wait_until "$NATIVE_APPEAR_TIMEOUT" _bombs_or_end && bg_running "$id"
 }
 
+# output_has ID PATTERN: what the run ID printed has a line matching PATTERN.
+# (The file itself: grep -q at the end of a pipe would end it early, and
+# the pipe would count as failed.)
+output_has() { grep -q -- "$2" "$BG_DIR/$1.out" 2>/dev/null; }
+
 # pixels_off A B: how many pixels of two images of one size differ (all of
 # them when the sizes differ or a file is missing).
 pixels_off() {
@@ -140,7 +145,7 @@ seconds_to_end() {
 # sway's seat has no pointer until a device exists: one is held for the whole
 # session, so a saver finds it when it starts.
 bg_start held_pointer _exec_as_user "$WL_POINTER" --hold
-_pointer_held() { bg_output held_pointer | grep -q '^ready'; }
+_pointer_held() { output_has held_pointer '^ready'; }
 wait_until 20 _pointer_held || fail "setup: a virtual pointer on the seat" "$(bg_output held_pointer)"
 # Nearest-neighbour enlarging: a scene drawn at half size would come out as
 # exact 2x2 blocks, which the sharpness check below looks for.
@@ -205,7 +210,7 @@ if wl_saver_up bombs; then
   # Where the pointer is becomes known to the saver; over its surface the
   # cursor is taken away.
   pointer 0 0
-  _cursor_hidden() { bg_output bombs | grep -q -- '-> wl_pointer@[0-9]*\.set_cursor([0-9]*, nil, '; }
+  _cursor_hidden() { output_has bombs '-> wl_pointer@[0-9]*\.set_cursor([0-9]*, nil, '; }
   if wait_until 10 _cursor_hidden; then
     pass "the cursor is hidden over the saver"
   else
@@ -442,14 +447,14 @@ bg_start weston _exec_as_user weston --backend=headless-backend.so --use-pixman 
 if wait_until 30 test -S "$SWAY_RUNTIME_DIR/$WESTON_SOCKET"; then
   wl_saver_start weston_saver WAYLAND_DISPLAY="$WESTON_SOCKET" WAYLAND_DEBUG=client /s
   _fullscreen_or_end() {
-    bg_output weston_saver | grep -q -- '-> xdg_toplevel@[0-9]*\.set_fullscreen(' || bg_done weston_saver
+    output_has weston_saver '-> xdg_toplevel@[0-9]*\.set_fullscreen(' || bg_done weston_saver
   }
   _drawn_or_end() {
-    bg_output weston_saver | grep -q -- '-> wl_surface@[0-9]*\.attach(wl_buffer@' || bg_done weston_saver
+    output_has weston_saver '-> wl_surface@[0-9]*\.attach(wl_buffer@' || bg_done weston_saver
   }
   if wait_until "$NATIVE_APPEAR_TIMEOUT" _fullscreen_or_end && wait_until "$NATIVE_APPEAR_TIMEOUT" _drawn_or_end &&
     stays_true "$NATIVE_QUIET_SPAN" bg_running weston_saver &&
-    ! bg_output weston_saver | grep -q 'zwlr_layer_shell_v1@'; then
+    ! output_has weston_saver 'zwlr_layer_shell_v1@'; then
     pass "on weston /s makes a fullscreen toplevel, draws into it and keeps running"
     kill -TERM "$(saver_pid weston_saver)"
     if bg_wait weston_saver "$NATIVE_EXIT_TIMEOUT" && [[ $(bg_rc weston_saver) == 0 ]]; then
