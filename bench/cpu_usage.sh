@@ -150,5 +150,5 @@ done
 
 if [[ -n ${SHARE_native:-} && -n ${SHARE_wayland:-} ]]; then
   awk -v w="$SHARE_wayland" -v x="$SHARE_native" \
-    'BEGIN { printf "wayland / native (the saver alone): %s\n", x > 0 ? sprintf("%.2f", w / x) : "n/a" }'
+    'BEGIN { printf "wayland / native (the saver alone): %s\n", (x > 0 ? sprintf("%.2f", w / x) : "n/a") }'
 fi
