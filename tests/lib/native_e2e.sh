@@ -21,9 +21,6 @@ NATIVE_APPEAR_TIMEOUT=${NATIVE_APPEAR_TIMEOUT:-30}
 NATIVE_EXIT_TIMEOUT=${NATIVE_EXIT_TIMEOUT:-20}
 NATIVE_QUIET_SPAN=${NATIVE_QUIET_SPAN:-2}
 
-# The colour of the bomb sprite; the bomb phase shows it over greys.
-BOMB_GREEN='#00C35F'
-
 NATIVE_TMP=
 NATIVE_OWN_SESSION=0
 NATIVE_EXTRA_XVFB=()
@@ -144,33 +141,13 @@ first_child() { xprobe children "$1" 2>/dev/null | head -n1; }
 
 # --- what is on the screen -----------------------------------------------------
 
-# shows WINDOW: what a window shows now: "black", "bombs" (only greys, black
-# and the bomb's green, with some green), "picture" (many colours that are
-# not grey), or "other".
+# shows WINDOW: what a window shows now, as image_shows says.
 shows() {
   local shot=$NATIVE_TMP/shot.ppm
   xprobe shot "$1" "$shot" 2>/dev/null || { echo other; return; }
   image_shows "$shot"
 }
 window_shows() { [[ $(shows "$1") == "$2" ]]; }
-
-# image_shows FILE: the same verdict for a picture already taken.
-image_shows() {
-  convert "$1" -unique-colors -depth 8 txt:- 2>/dev/null | awk -v green="$BOMB_GREEN" '
-    /^[0-9]+,[0-9]+:/ {
-      hex = $3
-      if (hex == green) { bomb = 1; next }
-      if (hex == "#000000") { black = 1; next }
-      r = substr(hex, 2, 2); g = substr(hex, 4, 2); b = substr(hex, 6, 2)
-      if (r == g && g == b) grey++; else colour++
-    }
-    END {
-      if (colour == 0 && bomb) print "bombs"
-      else if (colour == 0 && grey == 0 && black) print "black"
-      else if (colour > 64) print "picture"
-      else print "other"
-    }'
-}
 
 cursor_is() { [[ $(xprobe cursor) == "cursor=$1" ]]; }
 
