@@ -110,6 +110,9 @@ struct Surface {
     bool configured = false;
     int logicalWidth = 0;  // as the compositor configured it
     int logicalHeight = 0;
+    int bufferScale = 1;  // what the compositor was last told
+    int destinationWidth = -1;
+    int destinationHeight = -1;
     std::vector<std::unique_ptr<Buffer>> buffers;
     Buffer *back = nullptr;  // holds the latest pixels, not yet committed
     std::vector<RECT> damage;
@@ -982,14 +985,19 @@ void WaylandBackend::Commit(Surface *s) {
     if (!b || !s->surface) return;
     int scale = ScaleOf(s);
     bool exact = b->width == s->logicalWidth * scale && b->height == s->logicalHeight * scale;
-    if (exact || !s->viewport) {
-        wl_surface_set_buffer_scale(s->surface, exact ? scale : 1);
-        if (s->viewport) wp_viewport_set_destination(s->viewport, -1, -1);
-    } else {
-        // A fractional scale, or a window the size of another output: the
-        // compositor fits the pixels to the surface.
-        wl_surface_set_buffer_scale(s->surface, 1);
-        wp_viewport_set_destination(s->viewport, s->logicalWidth, s->logicalHeight);
+    // A fractional scale, or a window the size of another output: the
+    // compositor fits the pixels to the surface.
+    bool fitted = !exact && s->viewport;
+    int bufferScale = exact ? scale : 1;
+    if (bufferScale != s->bufferScale) {
+        wl_surface_set_buffer_scale(s->surface, bufferScale);
+        s->bufferScale = bufferScale;
+    }
+    int destinationWidth = fitted ? s->logicalWidth : -1, destinationHeight = fitted ? s->logicalHeight : -1;
+    if (s->viewport && (destinationWidth != s->destinationWidth || destinationHeight != s->destinationHeight)) {
+        wp_viewport_set_destination(s->viewport, destinationWidth, destinationHeight);
+        s->destinationWidth = destinationWidth;
+        s->destinationHeight = destinationHeight;
     }
     wl_surface_attach(s->surface, b->buffer, 0, 0);
     for (const RECT &r : s->damage) {
