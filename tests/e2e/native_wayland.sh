@@ -28,6 +28,9 @@ HIDPI_SIZE=1280x720
 DESKTOP='#C02080'
 # What the saver's pictures are drawn from: the same art, stretched whole.
 PICTURES=(title battlefield searchlights fortress)
+# Where the screenshots of the whole layout are kept (for the README).
+ARTEFACTS=${VANTREL_ARTEFACTS:-$VANTREL_ROOT/out/test-artefacts}
+mkdir -p "$ARTEFACTS"
 
 NATIVE_TMP=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-wayland.XXXXXX")
 BG_DIR=$NATIVE_TMP
@@ -172,6 +175,7 @@ if wl_saver_up bombs; then
   pass "/s draws the bombs over the whole of $BIG ($BIG_SIZE), nothing of the desktop left"
   if wait_until "$NATIVE_APPEAR_TIMEOUT" output_shows "$HIDPI" bombs; then
     pass "and over the whole of $HIDPI ($HIDPI_SIZE at scale 2)"
+    sway_shot_all "$ARTEFACTS/wayland-bombs.png" >/dev/null 2>&1
     # Drawn at half size and enlarged, every 2x2 block would be one colour.
     shot=$NATIVE_TMP/$HIDPI.ppm
     convert "$shot" -sample 50% -sample 200% "$NATIVE_TMP/blocks.ppm"
@@ -493,5 +497,10 @@ else
   fail "the compositor killed under the saver: status 1 within a second" "$(wl_describe orphan)"
 fi
 bg_kill orphan
+
+# A sanitized build reports on its error stream, also in runs that were
+# ended from outside and so had no status to look at.
+reports=$(grep -l -E 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$BG_DIR"/*.out 2>/dev/null)
+[[ -z $reports ]] || fail "no sanitizer report in any run" "$(grep -h -A3 -E 'ERROR: |runtime error:' $reports | head -n 20)"
 
 report_summary
