@@ -17,8 +17,8 @@ source "$(dirname "$0")/../lib/native_e2e.sh"
 source "$(dirname "$0")/../lib/sway.sh"
 
 WL_POINTER=${WL_POINTER:-$VANTREL_ROOT/build/tests/e2e/wl_pointer}
-# The configuration dialog's cases, for a build whose Wayland backend has it.
-WAYLAND_DIALOG_CASES=${WAYLAND_DIALOG_CASES:-0}
+# The configuration dialog's cases (0 leaves them out).
+WAYLAND_DIALOG_CASES=${WAYLAND_DIALOG_CASES:-1}
 
 # The two outputs, their sizes in device pixels; the second is 640x360 in
 # the layout.
@@ -268,7 +268,7 @@ wl_saver_start slides /s
 if wl_saver_up slides; then
   for output in "$BIG:$BIG_SIZE" "$HIDPI:$HIDPI_SIZE"; do
     name="the slideshow shows a whole picture on ${output%%:*}, stretched to ${output#*:}"
-    if wait_until 90 output_shows "${output%%:*}" picture; then
+    if wait_until 60 output_shows "${output%%:*}" picture; then
       if picture=$(matches_picture "${output%%:*}" "${output#*:}"); then
         pass "$name ($picture)"
       else
@@ -363,10 +363,10 @@ stored() {
   line=$(grep -s "^\"$1\"=" "$VANTREL_REGISTRY")
   echo "${line:-absent}"
 }
-# open_dialog ID: /c as ID, waiting for its toplevel.
+# open_dialog ID [VAR=VALUE...]: /c as ID, waiting for its toplevel.
 open_dialog() {
-  local id=$1
-  wl_saver_start "$id" /c
+  local id=$1; shift
+  wl_saver_start "$id" "$@" /c
   _dialog_or_end() { toplevel Dialog || bg_done "$id"; }
   wait_until "$NATIVE_APPEAR_TIMEOUT" _dialog_or_end && bg_running "$id"
 }
@@ -384,6 +384,15 @@ key_ends() {
 }
 
 if ((WAYLAND_DIALOG_CASES)); then
+  # A person's keyboard is there before the dialog. (Every wtype brings a
+  # keyboard of its own, which the seat may offer the dialog only after its
+  # first key went down.)
+  bg_start held_keyboard _exec_as_user wtype -s 3600000
+  _keyboard_held() {
+    sway_as_user swaymsg -t get_seats -r 2>/dev/null | jq -e '[.[].devices[] | select(.type == "keyboard")] | length > 0' >/dev/null
+  }
+  wait_until 20 _keyboard_held || fail "setup: a virtual keyboard on the seat" "$(bg_output held_keyboard)"
+
   set_settings BombsOnly=0 BombCount=7
   chown "$SWAY_USER" "$VANTREL_REGISTRY"
   if open_dialog typed; then
@@ -418,10 +427,15 @@ if ((WAYLAND_DIALOG_CASES)); then
   fi
 
   rm -f "$VANTREL_REGISTRY"
-  if open_dialog about; then
+  if open_dialog about WAYLAND_DEBUG=client; then
     sway_as_user wtype -M alt a -m alt
     if wait_until "$NATIVE_APPEAR_TIMEOUT" toplevel 'About Vantrel Screen Saver'; then
       pass "Alt+A opens the About box"
+      if output_has about '-> xdg_toplevel@[0-9]*\.set_parent(xdg_toplevel@'; then
+        pass "the About box is made a child of the dialog's toplevel"
+      else
+        fail "the About box is made a child of the dialog's toplevel" "no xdg_toplevel.set_parent with a parent"
+      fi
       sway_as_user wtype -k Return
       if wait_until "$NATIVE_EXIT_TIMEOUT" toplevel_gone 'About Vantrel Screen Saver' && bg_running about &&
         toplevel Dialog; then
@@ -442,6 +456,7 @@ if ((WAYLAND_DIALOG_CASES)); then
     fail "/c shows the dialog before Alt+A" "$(wl_describe about)"
   fi
   bg_kill about
+  bg_kill held_keyboard
 fi
 
 # --- weston: no layer shell, so fullscreen toplevels ---------------------------------
