@@ -22,7 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "virtual-pointer-v1-client.h"
+#include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
 namespace {
 
