@@ -13,6 +13,10 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 # shellcheck source=tests/lib/xsession.sh
 source "$(dirname "${BASH_SOURCE[0]}")/xsession.sh"
 
+# These scripts drive the saver on an X server; run from a Wayland desktop,
+# the saver would otherwise go to the compositor instead.
+unset WAYLAND_DISPLAY
+
 VANTREL_SAVER=${VANTREL_SAVER:-$VANTREL_ROOT/build/vantrel-saver}
 X11_PROBE=${X11_PROBE:-$VANTREL_ROOT/build/tests/e2e/x11_probe}
 

@@ -70,6 +70,21 @@ void AddRect(std::vector<RECT> *list, const RECT &r) {
     list->assign(1, all);
 }
 
+void Shift(RECT *r, int x, int y) {
+    r->left += x;
+    r->right += x;
+    r->top += y;
+    r->bottom += y;
+}
+
+bool Overlap(RECT *out, const RECT *a, const RECT *b) {
+    out->left = std::max(a->left, b->left);
+    out->top = std::max(a->top, b->top);
+    out->right = std::min(a->right, b->right);
+    out->bottom = std::min(a->bottom, b->bottom);
+    return out->left < out->right && out->top < out->bottom;
+}
+
 class WaylandBackend;
 struct Surface;
 
@@ -107,6 +122,11 @@ struct Surface {
     xdg_toplevel *toplevel = nullptr;
     zxdg_toplevel_decoration_v1 *decoration = nullptr;
     wp_viewport *viewport = nullptr;
+    // Our own title bar, where the compositor draws none: a subsurface
+    // along the top edge, outside the client area.
+    wl_surface *bar = nullptr;
+    wl_subsurface *barSubsurface = nullptr;
+    std::unique_ptr<Buffer> barBuffer;
     bool configured = false;
     int logicalWidth = 0;  // as the compositor configured it
     int logicalHeight = 0;
@@ -121,6 +141,15 @@ struct Surface {
 };
 
 struct NativeWindow {
+    uintptr_t parent = 0;           // ours; 0 for a top-level window
+    std::vector<uintptr_t> children;  // oldest (and so topmost) first
+    // What the window shows, kept for windows that are drawn into their
+    // top-level window's buffers with others (every window but the saver's):
+    // a control's pixels are needed again when a sibling moves off them.
+    std::vector<uint32_t> cache;
+    int cacheWidth = 0;
+    int cacheHeight = 0;
+    std::vector<uint32_t> composed;  // a top-level window's frame, children drawn in
     bool topLevel = false;
     bool fullScreen = false;  // the topmost popup: one surface per output, keyboard and pointer
     uintptr_t owner = 0;
@@ -131,6 +160,9 @@ struct NativeWindow {
 };
 
 constexpr uintptr_t kDesktop = 0x10010;
+// Our title bar: its height, and the close box at its right end.
+constexpr int kBarHeight = 20;
+constexpr int kCloseBoxWidth = 18;
 constexpr uintptr_t kFirstWindow = 0x10020;
 const char kAppId[] = "vantrel-saver";
 
@@ -152,6 +184,12 @@ public:
     bool Interactive() const override { return true; }
     void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
                  const std::vector<RECT> &dirty) override;
+    void PresentSurfaces(NativeWindow &w, const uint32_t *pixels, int width, int height,
+                         const std::vector<RECT> &dirty);
+    uintptr_t TopOf(uintptr_t window, int *x, int *y);
+    void Compose(uintptr_t top, const std::vector<RECT> &rects);
+    void DrawChildren(NativeWindow &parent, int x, int y, const RECT &clip, std::vector<uint32_t> &out, int width);
+    void Recompose(uintptr_t window, const RECT &area);
     bool WaitForEvents(int timeoutMs, InputSink &sink) override;
     void SetCursorVisible(bool visible) override;
     void WarpPointer(int x, int y) override;
@@ -173,11 +211,16 @@ public:
     void PointerEntered(uint32_t serial, wl_surface *surface, wl_fixed_t x, wl_fixed_t y);
     void PointerLeft(wl_surface *surface);
     void PointerMovedTo(wl_fixed_t x, wl_fixed_t y);
-    void PointerButton(uint32_t button, uint32_t state);
+    void PointerButton(uint32_t serial, uint32_t button, uint32_t state);
     void PointerAxis(uint32_t axis, wl_fixed_t value);
     void Keymap(uint32_t format, int fd, uint32_t size);
-    void KeyboardEntered(wl_array *keys);
+    void KeyboardEntered(wl_surface *surface, wl_array *keys);
     void Key(uint32_t key, bool down);
+    void KeyboardLeft();
+    void RepeatInfo(int32_t rate, int32_t delay) {
+        repeatRate_ = std::max(0, rate);
+        repeatDelay_ = std::max(0, delay);
+    }
     void Modifiers(uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group);
     void Report(std::function<void(InputSink &)> report) { reports_.push_back(std::move(report)); }
 
@@ -201,6 +244,7 @@ private:
     void DropSurfaces(NativeWindow &w);
     void RemoveSurface(uintptr_t window, Surface *s);
     Buffer *MakeBuffer(Surface *s, int width, int height);
+    void MakeTitleBar(Surface *s, int width, int height);
     void DestroyBuffer(Buffer *b);
     Buffer *FreeBuffer(Surface *s, int width, int height);
     void Commit(Surface *s);
@@ -223,18 +267,30 @@ private:
     xdg_wm_base *wmBase_ = nullptr;
     wp_viewporter *viewporter_ = nullptr;
     zxdg_decoration_manager_v1 *decorations_ = nullptr;
+    wl_subcompositor *subcompositor_ = nullptr;
     std::vector<std::unique_ptr<OutputRecord>> outputs_;
     std::string confinedName_;
 
     xkb_context *xkb_ = nullptr;
     xkb_keymap *keymap_ = nullptr;
     xkb_state *keyState_ = nullptr;
-    // A keyboard that joined the seat while the saver showed: the keys it
-    // holds as it first enters are presses made for us.
+    // A keyboard that joined the seat while our windows showed: the keys it
+    // holds as it first enters are presses made for us (a keyboard there
+    // from the start may hold the key that started us, which is not).
     bool keyboardLate_ = false;
     bool keyboardEntered_ = false;
     bool keySeen_ = false;
+    Surface *keyboardSurface_ = nullptr;
+    // Held keys repeat on the client's side, at the compositor's pace
+    // (wl_keyboard.repeat_info; a rate of 0 turns repeat off).
+    int repeatRate_ = 25;
+    int repeatDelay_ = 600;
+    uint32_t repeatKey_ = 0;  // evdev code + 1; 0 when nothing repeats
+    UINT repeatVk_ = 0;
+    bool repeatAlt_ = false;
+    long long nextRepeat_ = 0;
     bool fullScreenShown_ = false;
+    bool windowShown_ = false;
 
     std::map<uintptr_t, NativeWindow> windows_;
     uintptr_t next_ = kFirstWindow;
@@ -242,6 +298,7 @@ private:
 
     bool cursorHidden_ = false;
     Surface *pointerSurface_ = nullptr;
+    bool pointerOnBar_ = false;
     uint32_t pointerSerial_ = 0;
     double pointerLocalX_ = 0;
     double pointerLocalY_ = 0;
@@ -332,8 +389,8 @@ const wl_pointer_listener kPointerListener = {
     },
     [](void *data, wl_pointer *, uint32_t, wl_surface *surface) { Of(data)->PointerLeft(surface); },
     [](void *data, wl_pointer *, uint32_t, wl_fixed_t x, wl_fixed_t y) { Of(data)->PointerMovedTo(x, y); },
-    [](void *data, wl_pointer *, uint32_t, uint32_t, uint32_t button, uint32_t state) {
-        Of(data)->PointerButton(button, state);
+    [](void *data, wl_pointer *, uint32_t serial, uint32_t, uint32_t button, uint32_t state) {
+        Of(data)->PointerButton(serial, button, state);
     },
     [](void *data, wl_pointer *, uint32_t, uint32_t axis, wl_fixed_t value) { Of(data)->PointerAxis(axis, value); },
     [](void *, wl_pointer *) {},
@@ -345,15 +402,17 @@ const wl_pointer_listener kPointerListener = {
 
 const wl_keyboard_listener kKeyboardListener = {
     [](void *data, wl_keyboard *, uint32_t format, int32_t fd, uint32_t size) { Of(data)->Keymap(format, fd, size); },
-    [](void *data, wl_keyboard *, uint32_t, wl_surface *, wl_array *keys) { Of(data)->KeyboardEntered(keys); },
-    [](void *, wl_keyboard *, uint32_t, wl_surface *) {},
+    [](void *data, wl_keyboard *, uint32_t, wl_surface *surface, wl_array *keys) {
+        Of(data)->KeyboardEntered(surface, keys);
+    },
+    [](void *data, wl_keyboard *, uint32_t, wl_surface *) { Of(data)->KeyboardLeft(); },
     [](void *data, wl_keyboard *, uint32_t, uint32_t, uint32_t key, uint32_t state) {
         Of(data)->Key(key, state == WL_KEYBOARD_KEY_STATE_PRESSED);
     },
     [](void *data, wl_keyboard *, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group) {
         Of(data)->Modifiers(depressed, latched, locked, group);
     },
-    [](void *, wl_keyboard *, int32_t, int32_t) {},
+    [](void *data, wl_keyboard *, int32_t rate, int32_t delay) { Of(data)->RepeatInfo(rate, delay); },
 };
 
 const zwlr_layer_surface_v1_listener kLayerSurfaceListener = {
@@ -379,7 +438,9 @@ const xdg_surface_listener kXdgSurfaceListener = {
 const xdg_toplevel_listener kToplevelListener = {
     [](void *data, xdg_toplevel *, int32_t width, int32_t height, wl_array *) {
         auto *s = static_cast<Surface *>(data);
-        if (width > 0 && height > 0) {
+        // A dialog keeps the size the layer gave it; only the saver's
+        // fullscreen surface takes the output's.
+        if (s->fullScreen && width > 0 && height > 0) {
             s->logicalWidth = width;
             s->logicalHeight = height;
         }
@@ -468,6 +529,7 @@ WaylandBackend::~WaylandBackend() {
     if (wmBase_) xdg_wm_base_destroy(wmBase_);
     if (viewporter_) wp_viewporter_destroy(viewporter_);
     if (decorations_) zxdg_decoration_manager_v1_destroy(decorations_);
+    if (subcompositor_) wl_subcompositor_destroy(subcompositor_);
     if (shm_) wl_shm_destroy(shm_);
     if (compositor_) wl_compositor_destroy(compositor_);
     if (registry_) wl_registry_destroy(registry_);
@@ -534,6 +596,8 @@ void WaylandBackend::Global(uint32_t name, const char *interface, uint32_t versi
         xdg_wm_base_add_listener(wmBase_, &kWmBaseListener, this);
     } else if (std::strcmp(interface, wp_viewporter_interface.name) == 0) {
         viewporter_ = (wp_viewporter *)bind(&wp_viewporter_interface, 1);
+    } else if (std::strcmp(interface, wl_subcompositor_interface.name) == 0) {
+        subcompositor_ = (wl_subcompositor *)bind(&wl_subcompositor_interface, 1);
     } else if (std::strcmp(interface, zxdg_decoration_manager_v1_interface.name) == 0) {
         decorations_ = (zxdg_decoration_manager_v1 *)bind(&zxdg_decoration_manager_v1_interface, 1);
     }
@@ -584,11 +648,20 @@ void WaylandBackend::GlobalRemoved(uint32_t name) {
     for (auto &entry : windows_) {
         NativeWindow &w = entry.second;
         bool had = !w.surfaces.empty();
-        for (size_t i = w.surfaces.size(); i-- > 0;)
-            if (w.surfaces[i]->output == name) RemoveSurface(entry.first, w.surfaces[i].get());
+        bool lostMain = false;
+        for (size_t i = w.surfaces.size(); i-- > 0;) {
+            if (w.surfaces[i]->output != name) continue;
+            lostMain = lostMain || !w.surfaces[i]->cover;
+            RemoveSurface(entry.first, w.surfaces[i].get());
+        }
+        uintptr_t window = entry.first;
         if (had && w.surfaces.empty() && w.fullScreen) {
-            uintptr_t window = entry.first;
             Report([window](InputSink &sink) { sink.CloseRequested(window); });
+        } else if (lostMain && w.fullScreen && !w.surfaces.empty()) {
+            // The saver moves to an output that was kept dark, fitted to it.
+            uint32_t to = w.surfaces.front()->output;
+            RemoveSurface(window, w.surfaces.front().get());
+            MakeSurface(window, w, FindOutput(to), false);
         }
     }
     OutputRecord *o = it->get();
@@ -634,6 +707,12 @@ uintptr_t WaylandBackend::CreateNativeWindow(const NativeWindowRequest &request)
     w.title = request.title;
     uintptr_t handle = next_;
     next_ += 2;
+    if (!w.topLevel) {
+        NativeWindow *parent = Find(request.parent);
+        if (!parent) return 0;  // another program's window: nothing here can show inside it
+        w.parent = request.parent;
+        parent->children.push_back(handle);
+    }
     windows_[handle] = std::move(w);
     return handle;
 }
@@ -642,14 +721,29 @@ void WaylandBackend::DestroyNativeWindow(uintptr_t window) {
     NativeWindow *w = Find(window);
     if (!w) return;
     DropSurfaces(*w);
+    uintptr_t parent = w->parent;
+    RECT area = w->area;
+    bool shown = w->shown;
+    for (uintptr_t child : w->children)
+        if (NativeWindow *c = Find(child)) c->parent = 0;
     windows_.erase(window);
+    if (NativeWindow *p = Find(parent)) {
+        p->children.erase(std::remove(p->children.begin(), p->children.end(), window), p->children.end());
+        if (shown) Recompose(parent, area);
+    }
     Flush();
 }
 
 void WaylandBackend::ShowNativeWindow(uintptr_t window, bool visible) {
     NativeWindow *w = Find(window);
-    if (!w || !w->topLevel || w->shown == visible) return;
+    if (!w || w->shown == visible) return;
     w->shown = visible;
+    if (visible && w->topLevel) windowShown_ = true;
+    if (!w->topLevel) {
+        Recompose(w->parent, w->area);
+        Flush();
+        return;
+    }
     if (!visible) {
         DropSurfaces(*w);
         Flush();
@@ -722,8 +816,10 @@ Surface *WaylandBackend::MakeSurface(uintptr_t window, NativeWindow &w, OutputRe
         } else {
             int width = std::max<LONG>(1, w.area.right - w.area.left);
             int height = std::max<LONG>(1, w.area.bottom - w.area.top);
-            xdg_toplevel_set_min_size(s->toplevel, width, height);
-            xdg_toplevel_set_max_size(s->toplevel, width, height);
+            if (!decorations_ && subcompositor_) MakeTitleBar(s, width, height);
+            int bar = s->bar ? kBarHeight : 0;
+            xdg_toplevel_set_min_size(s->toplevel, width, height + bar);
+            xdg_toplevel_set_max_size(s->toplevel, width, height + bar);
             if (NativeWindow *owner = Find(w.owner))
                 for (auto &os : owner->surfaces)
                     if (os->toplevel) {
@@ -758,12 +854,22 @@ void WaylandBackend::DestroyBuffer(Buffer *b) {
 
 void WaylandBackend::DestroySurface(Surface *s) {
     if (pointerSurface_ == s) pointerSurface_ = nullptr;
+    if (keyboardSurface_ == s) {
+        keyboardSurface_ = nullptr;
+        repeatKey_ = 0;
+    }
     for (auto &b : s->buffers) DestroyBuffer(b.get());
     s->buffers.clear();
     s->back = nullptr;
     if (s->frame) wl_callback_destroy(s->frame);
     if (s->closeCheck) wl_callback_destroy(s->closeCheck);
     if (s->viewport) wp_viewport_destroy(s->viewport);
+    if (s->barBuffer) DestroyBuffer(s->barBuffer.get());
+    s->barBuffer.reset();
+    if (s->barSubsurface) wl_subsurface_destroy(s->barSubsurface);
+    if (s->bar) wl_surface_destroy(s->bar);
+    s->barSubsurface = nullptr;
+    s->bar = nullptr;
     if (s->decoration) zxdg_toplevel_decoration_v1_destroy(s->decoration);
     if (s->toplevel) xdg_toplevel_destroy(s->toplevel);
     if (s->xdgSurface) xdg_surface_destroy(s->xdgSurface);
@@ -800,16 +906,68 @@ void WaylandBackend::SetNativeTitle(uintptr_t window, const std::string &title) 
 void WaylandBackend::PlaceNativeWindow(uintptr_t window, const RECT &clientArea) {
     NativeWindow *w = Find(window);
     if (!w) return;
+    RECT before = w->area;
+    w->area = clientArea;
+    if (!w->topLevel) {
+        if (w->shown) {
+            Recompose(w->parent, before);
+            Recompose(w->parent, clientArea);
+        }
+        return;
+    }
     // Where a top-level window goes is the compositor's choice; its size is
     // the layer's, and the next frame's buffers have it.
-    w->area = clientArea;
     for (auto &s : w->surfaces)
         if (s->toplevel && !w->fullScreen) {
             int width = std::max<LONG>(1, clientArea.right - clientArea.left);
             int height = std::max<LONG>(1, clientArea.bottom - clientArea.top);
+            if (s->bar) {
+                MakeTitleBar(s.get(), width, height);
+                height += kBarHeight;
+            }
             xdg_toplevel_set_min_size(s->toplevel, width, height);
             xdg_toplevel_set_max_size(s->toplevel, width, height);
         }
+}
+
+void WaylandBackend::MakeTitleBar(Surface *s, int width, int height) {
+    if (!s->bar) {
+        s->bar = wl_compositor_create_surface(compositor_);
+        wl_surface_set_user_data(s->bar, s);
+        s->barSubsurface = wl_subcompositor_get_subsurface(subcompositor_, s->bar, s->surface);
+        wl_subsurface_set_position(s->barSubsurface, 0, -kBarHeight);
+    }
+    xdg_surface_set_window_geometry(s->xdgSurface, 0, -kBarHeight, width, height + kBarHeight);
+    if (s->barBuffer && s->barBuffer->width == width) return;
+    if (s->barBuffer) DestroyBuffer(s->barBuffer.get());
+    Buffer *made = MakeBuffer(s, width, kBarHeight);
+    if (!made) return;
+    // MakeBuffer keeps what it makes with the frames; the bar's is apart.
+    s->barBuffer = std::move(s->buffers.back());
+    s->buffers.pop_back();
+    uint32_t *p = made->data;
+    const uint32_t caption = 0x000080, face = 0xC0C0C0, light = 0xFFFFFF, dark = 0x808080, ink = 0x000000;
+    for (int i = 0; i < width * kBarHeight; ++i) p[i] = caption;
+    int left = width - kCloseBoxWidth - 2, top = 2, right = width - 2, bottom = kBarHeight - 2;
+    for (int y = top; y < bottom; ++y)
+        for (int x = std::max(0, left); x < right; ++x) {
+            uint32_t c = face;
+            if (y == top || x == left) c = light;
+            if (y == bottom - 1 || x == right - 1) c = dark;
+            p[y * width + x] = c;
+        }
+    // The cross, two pixels thick, in the middle of the box.
+    int cx = (left + right) / 2, cy = (top + bottom) / 2;
+    for (int d = -4; d <= 4; ++d)
+        for (int t = 0; t < 2; ++t) {
+            int x1 = cx + d - 1 + t, x2 = cx - d - 1 + t, y = cy + d;
+            if (x1 >= 0 && x1 < width && y >= 0 && y < kBarHeight) p[y * width + x1] = ink;
+            if (x2 >= 0 && x2 < width && y >= 0 && y < kBarHeight) p[y * width + x2] = ink;
+        }
+    wl_surface_attach(s->bar, made->buffer, 0, 0);
+    wl_surface_damage(s->bar, 0, 0, width, kBarHeight);
+    wl_surface_commit(s->bar);
+    made->busy = true;
 }
 
 void WaylandBackend::Configured(Surface *s, uint32_t width, uint32_t height) {
@@ -935,6 +1093,102 @@ void WaylandBackend::Present(uintptr_t window, const uint32_t *pixels, int width
                              const std::vector<RECT> &dirty) {
     NativeWindow *w = Find(window);
     if (!w || !pixels || dirty.empty() || width <= 0 || height <= 0) return;
+    if (w->fullScreen && w->children.empty()) {
+        PresentSurfaces(*w, pixels, width, height, dirty);
+        return;
+    }
+    // Windows inside others have no surfaces of their own (a dialog's
+    // controls); each keeps its pixels and its top-level window draws them.
+    std::vector<RECT> parts;
+    if (w->cacheWidth != width || w->cacheHeight != height) {
+        w->cache.assign((size_t)width * (size_t)height, 0);
+        w->cacheWidth = width;
+        w->cacheHeight = height;
+        parts.push_back(RECT{0, 0, width, height});
+    } else {
+        for (const RECT &d : dirty) {
+            RECT c;
+            if (x11::ClipToSurface(d, width, height, &c)) parts.push_back(c);
+        }
+    }
+    for (const RECT &r : parts)
+        for (LONG y = r.top; y < r.bottom; ++y)
+            std::memcpy(w->cache.data() + (size_t)y * width + r.left, pixels + (size_t)y * width + r.left,
+                        (size_t)(r.right - r.left) * 4);
+    if (!w->topLevel && !w->shown) return;
+    int x = 0, y = 0;
+    uintptr_t top = TopOf(window, &x, &y);
+    if (!top) return;
+    for (RECT &r : parts) Shift(&r, x, y);
+    Compose(top, parts);
+}
+
+uintptr_t WaylandBackend::TopOf(uintptr_t window, int *x, int *y) {
+    *x = *y = 0;
+    for (int depth = 0; depth < 64; ++depth) {
+        NativeWindow *w = Find(window);
+        if (!w) return 0;
+        if (w->topLevel) return window;
+        if (!w->shown) return 0;  // inside a hidden window: nothing shows
+        *x += w->area.left;
+        *y += w->area.top;
+        window = w->parent;
+    }
+    return 0;
+}
+
+void WaylandBackend::Recompose(uintptr_t window, const RECT &area) {
+    // `area` is in `window`'s client coordinates.
+    int x = 0, y = 0;
+    uintptr_t top = TopOf(window, &x, &y);
+    if (!top) return;
+    RECT r = area;
+    Shift(&r, x, y);
+    Compose(top, {r});
+}
+
+void WaylandBackend::DrawChildren(NativeWindow &parent, int x, int y, const RECT &clip, std::vector<uint32_t> &out,
+                                  int width) {
+    // The newest child lies lowest, as on the X server.
+    for (size_t i = parent.children.size(); i-- > 0;) {
+        NativeWindow *c = Find(parent.children[i]);
+        if (!c || !c->shown) continue;
+        RECT place = c->area;
+        Shift(&place, x, y);
+        RECT part;
+        if (!Overlap(&part, &place, &clip)) continue;
+        RECT known = {place.left, place.top, place.left + c->cacheWidth, place.top + c->cacheHeight};
+        RECT drawn;
+        if (Overlap(&drawn, &part, &known))
+            for (LONG row = drawn.top; row < drawn.bottom; ++row)
+                std::memcpy(out.data() + (size_t)row * width + drawn.left,
+                            c->cache.data() + (size_t)(row - place.top) * c->cacheWidth + (drawn.left - place.left),
+                            (size_t)(drawn.right - drawn.left) * 4);
+        DrawChildren(*c, place.left, place.top, part, out, width);
+    }
+}
+
+void WaylandBackend::Compose(uintptr_t top, const std::vector<RECT> &rects) {
+    NativeWindow *t = Find(top);
+    if (!t || t->cacheWidth <= 0 || t->cacheHeight <= 0) return;
+    int width = t->cacheWidth, height = t->cacheHeight;
+    t->composed.resize(t->cache.size());
+    std::vector<RECT> parts;
+    for (const RECT &r : rects) {
+        RECT c;
+        if (!x11::ClipToSurface(r, width, height, &c)) continue;
+        for (LONG y = c.top; y < c.bottom; ++y)
+            std::memcpy(t->composed.data() + (size_t)y * width + c.left, t->cache.data() + (size_t)y * width + c.left,
+                        (size_t)(c.right - c.left) * 4);
+        DrawChildren(*t, 0, 0, c, t->composed, width);
+        parts.push_back(c);
+    }
+    if (!parts.empty()) PresentSurfaces(*t, t->composed.data(), width, height, parts);
+}
+
+void WaylandBackend::PresentSurfaces(NativeWindow &window, const uint32_t *pixels, int width, int height,
+                                     const std::vector<RECT> &dirty) {
+    NativeWindow *w = &window;
     for (auto &owned : w->surfaces) {
         Surface *s = owned.get();
         if (s->cover) continue;
@@ -1050,16 +1304,18 @@ void WaylandBackend::SeatCapabilities(uint32_t capabilities) {
     if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && !keyboard_) {
         keyboard_ = wl_seat_get_keyboard(seat_);
         wl_keyboard_add_listener(keyboard_, &kKeyboardListener, this);
-        keyboardLate_ = fullScreenShown_;
+        keyboardLate_ = windowShown_;
         keyboardEntered_ = false;
         keySeen_ = false;
     } else if (!(capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard_) {
         wl_keyboard_destroy(keyboard_);
         keyboard_ = nullptr;
+        keyboardSurface_ = nullptr;
+        repeatKey_ = 0;
         // A keyboard that came and went while the saver showed, with no key
         // heard from it, typed before we had it (a virtual one, as a tool
         // that types makes, is gone within a millisecond): still a key.
-        if (keyboardLate_ && !keySeen_) {
+        if (keyboardLate_ && !keySeen_ && fullScreenShown_) {
             Report([](InputSink &sink) {
                 sink.KeyChanged(0xFF, true, false);
                 sink.KeyChanged(0xFF, false, false);
@@ -1126,25 +1382,42 @@ void WaylandBackend::PointerEntered(uint32_t serial, wl_surface *surface, wl_fix
     if (!s || s->backend != this) return;
     pointerSurface_ = s;
     pointerSerial_ = serial;
+    pointerOnBar_ = surface == s->bar;
     if (cursorHidden_ || s->fullScreen) wl_pointer_set_cursor(pointer_, serial, nullptr, 0, 0);
     pointerLocalX_ = wl_fixed_to_double(x);
     pointerLocalY_ = wl_fixed_to_double(y);
-    ReportPointer(s);
+    if (!pointerOnBar_) ReportPointer(s);
 }
 
 void WaylandBackend::PointerLeft(wl_surface *surface) {
-    if (pointerSurface_ && pointerSurface_->surface == surface) pointerSurface_ = nullptr;
+    if (pointerSurface_ && (pointerSurface_->surface == surface || pointerSurface_->bar == surface))
+        pointerSurface_ = nullptr;
 }
 
 void WaylandBackend::PointerMovedTo(wl_fixed_t x, wl_fixed_t y) {
     if (!pointerSurface_) return;
     pointerLocalX_ = wl_fixed_to_double(x);
     pointerLocalY_ = wl_fixed_to_double(y);
-    ReportPointer(pointerSurface_);
+    if (!pointerOnBar_) ReportPointer(pointerSurface_);
 }
 
-void WaylandBackend::PointerButton(uint32_t button, uint32_t state) {
+void WaylandBackend::PointerButton(uint32_t serial, uint32_t button, uint32_t state) {
     bool down = state == WL_POINTER_BUTTON_STATE_PRESSED;
+    if (pointerOnBar_ && pointerSurface_) {
+        // Our title bar: its close box is the window's close, the rest of it
+        // a handle the compositor moves the window by.
+        Surface *s = pointerSurface_;
+        if (!down || button != BTN_LEFT) return;
+        int width = s->barBuffer ? s->barBuffer->width : 0;
+        if (pointerLocalX_ >= width - kCloseBoxWidth - 2) {
+            uintptr_t window = s->window;
+            Report([window](InputSink &sink) { sink.CloseRequested(window); });
+        } else if (s->toplevel && seat_) {
+            xdg_toplevel_move(s->toplevel, seat_, serial);
+            Flush();
+        }
+        return;
+    }
     Button which;
     switch (button) {
     case BTN_LEFT: which = Button::Left; break;
@@ -1189,7 +1462,15 @@ void WaylandBackend::Keymap(uint32_t format, int fd, uint32_t size) {
     keyState_ = state;
 }
 
-void WaylandBackend::KeyboardEntered(wl_array *keys) {
+void WaylandBackend::KeyboardEntered(wl_surface *surface, wl_array *keys) {
+    Surface *s = surface ? static_cast<Surface *>(wl_surface_get_user_data(surface)) : nullptr;
+    keyboardSurface_ = s && s->backend == this ? s : nullptr;
+    if (s && s->backend == this && !s->fullScreen) {
+        // The compositor gave a window of ours the keyboard (a click, or
+        // its own choice): the layer activates it.
+        uintptr_t window = s->window;
+        Report([window](InputSink &sink) { sink.NativeWindowFocused(window); });
+    }
     bool first = !keyboardEntered_;
     keyboardEntered_ = true;
     if (!first || !keyboardLate_ || !keys) return;
@@ -1219,6 +1500,21 @@ void WaylandBackend::Key(uint32_t key, bool down) {
     // xkb's key symbols are X's.
     UINT vk = x11::VirtualKeyForKeysyms(unshifted, shifted, numLock);
     Report([vk, down, alt](InputSink &sink) { sink.KeyChanged(vk, down, alt); });
+    // The saver ends at the first press; a dialog's keys repeat.
+    if (down && repeatRate_ > 0 && keyboardSurface_ && !keyboardSurface_->fullScreen &&
+        xkb_keymap_key_repeats(keymap_, code)) {
+        repeatKey_ = key + 1;
+        repeatVk_ = vk;
+        repeatAlt_ = alt;
+        nextRepeat_ = MonotonicMs() + repeatDelay_;
+    } else if (!down && repeatKey_ == key + 1) {
+        repeatKey_ = 0;
+    }
+}
+
+void WaylandBackend::KeyboardLeft() {
+    keyboardSurface_ = nullptr;
+    repeatKey_ = 0;
 }
 
 void WaylandBackend::Modifiers(uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group) {
@@ -1279,6 +1575,12 @@ bool WaylandBackend::WaitForEvents(int timeoutMs, InputSink &sink) {
     bool reported = false;
     for (;;) {
         if (wl_display_dispatch_pending(display_) < 0) Lost();
+        if (repeatKey_ && MonotonicMs() >= nextRepeat_) {
+            UINT vk = repeatVk_;
+            bool alt = repeatAlt_;
+            Report([vk, alt](InputSink &sink) { sink.KeyChanged(vk, true, alt); });
+            nextRepeat_ = std::max(nextRepeat_ + 1000 / std::max(1, repeatRate_), MonotonicMs());
+        }
         if (Deliver(sink)) reported = true;
         if (reported || timeoutMs == 0) {
             Flush();
@@ -1292,6 +1594,10 @@ bool WaylandBackend::WaitForEvents(int timeoutMs, InputSink &sink) {
                 return false;
             }
             left = (int)remaining;
+        }
+        if (repeatKey_) {
+            int untilRepeat = (int)std::max<long long>(0, nextRepeat_ - MonotonicMs());
+            left = left < 0 ? untilRepeat : std::min(left, untilRepeat);
         }
         // Events read by someone else meanwhile are dispatched first; only
         // then may this thread read the socket.
