@@ -3,7 +3,7 @@
 # sizes (the XWayland of a headless sway with two outputs): a window exactly
 # over each monitor, the bombs on both, in the slideshow a whole picture on
 # each; a key ends every monitor's saver at once and leaves no process
-# behind, and so does SIGTERM.
+# behind, and so do SIGTERM and a crash of one of its processes.
 #
 # The display of the native tier is not used: the script makes its own.
 set -uo pipefail
@@ -162,6 +162,26 @@ else
     "$(describe signalled)"
 fi
 bg_kill signalled
+end_sessions
+
+# One monitor's saver crashing must not leave the others, or any process,
+# behind. (Where one process serves every monitor, it is that one.)
+saver_start_alone crashed /s
+if saver_wait_window crashed && { wait_until 10 one_window_per_monitor || true; }; then
+  leader=$(saver_pid crashed)
+  victim=$(pgrep -s "$leader" | grep -vx "$leader" | head -n1)
+  kill -SEGV "${victim:-$leader}"
+  if wait_until "$NATIVE_EXIT_TIMEOUT" all_gone crashed && [[ -z $(saver_windows) ]]; then
+    pass "a crash of one saver process ends them all, no process or window left (status $(bg_rc crashed))"
+  else
+    fail "a crash of one saver process ends them all, no process or window left" "$(describe crashed)" \
+      "processes left: $(left_behind crashed)" "saver windows: $(saver_windows)"
+  fi
+else
+  fail "a crash of one saver process ends them all, no process or window left" "no saver window" \
+    "$(describe crashed)"
+fi
+bg_kill crashed
 end_sessions
 
 report_summary

@@ -104,6 +104,20 @@ saver_exit_code() {
   fi
 }
 
+# refused_saying NAME LINE COMMAND...: COMMAND (a saver run) must end with
+# 255 at once and print one line, "vantrel-saver: LINE", and nothing else.
+refused_saying() {
+  local name=$1 line=$2; shift 2
+  local out rc
+  out=$(timeout -k 5 "$NATIVE_EXIT_TIMEOUT" "$@" 2>&1)
+  rc=$?
+  if [[ $rc == 255 && $out == "vantrel-saver: $line" ]]; then
+    pass "$name"
+  else
+    fail "$name" "status $rc, want 255" "output: $out" "want: vantrel-saver: $line"
+  fi
+}
+
 xprobe() { timeout -k 5 30 "$X11_PROBE" "$@"; }
 
 # field LINE KEY: the value of KEY=value in a probe line.

@@ -25,6 +25,9 @@
 #                           and runtime dir; safe to call again. Callers trap it
 #                           on EXIT.
 #
+# SWAY_CONFIG_EXTRA, when set before sway_start, is added to sway's config
+# (lines of sway commands: window rules, seat settings).
+#
 # sway refuses to run as root, so as root the session belongs to a user made
 # for this run alone (and removed again); otherwise it is the caller's. Root
 # programs reach it directly: the Wayland socket is a file root may open, and
@@ -38,7 +41,7 @@ SWAY_TIMEOUT=${SWAY_TIMEOUT:-30}
 SWAY_USER=
 SWAY_RUNTIME_DIR=
 SWAY_OUTPUTS=()
-SWAY_SPECS=()
+SWAY_WANTED=()
 SWAY_FAILURE=
 SWAY_ENVIRONMENT=0
 SWAY_TMP=
@@ -92,13 +95,13 @@ sway_as_user() {
 _swaymsg() { timeout -k 2 10 swaymsg -s "$SWAY_IPC" "$@"; }
 
 # Geometry of one output as sway sees it, in sway_start's notation.
-_sway_output_specs() {
+_sway_output_lines() {
   _swaymsg -r -t get_outputs 2>/dev/null | jq -r '.[] | select(.active) |
     "\(.name) \(.current_mode.width)x\(.current_mode.height)+\(.rect.x)+\(.rect.y)*\(.scale)"'
 }
-sway_outputs() { _sway_output_specs | sed -E 's/\*([0-9]+)(\.0+)?$/*\1/'; }
+sway_outputs() { _sway_output_lines | sed -E 's/\*([0-9]+)(\.0+)?$/*\1/'; }
 
-# A spec with its scale written out as a plain number (2.0 and 2 are one).
+# An output geometry with its scale written out as a plain number (2.0 and 2 are one).
 _sway_norm() {
   local scale=1
   [[ $1 == *\** ]] && scale=${1#*\*}
@@ -113,7 +116,7 @@ _sway_outputs_match() {
   (($(wc -l <<<"$have") == ${#SWAY_OUTPUTS[@]})) || return 1
   for i in "${!SWAY_OUTPUTS[@]}"; do
     got=$(awk -v n="${SWAY_OUTPUTS[i]}" '$1 == n { print $2 }' <<<"$have")
-    [[ -n $got && $(_sway_norm "$got") == "$(_sway_norm "${SWAY_SPECS[i]}")" ]] || return 1
+    [[ -n $got && $(_sway_norm "$got") == "$(_sway_norm "${SWAY_WANTED[i]}")" ]] || return 1
   done
 }
 
@@ -135,15 +138,15 @@ _sway_x_monitors_match() {
 }
 
 sway_start() {
-  SWAY_FAILURE= SWAY_ENVIRONMENT=0
+  SWAY_FAILURE='' SWAY_ENVIRONMENT=0
   [[ -z $SWAY_TMP ]] || { _sway_fail "a session is already running" 0; return 1; }
   (($#)) || { _sway_fail "sway_start needs at least one output" 0; return 1; }
-  SWAY_SPECS=()
-  local spec
-  for spec in "$@"; do
-    [[ $spec =~ ^[0-9]+x[0-9]+\+[0-9]+\+[0-9]+(\*[0-9]+(\.[0-9]+)?)?$ ]] ||
-      { _sway_fail "bad output '$spec' (WxH+X+Y or WxH+X+Y*SCALE)" 0; return 1; }
-    SWAY_SPECS+=("$spec")
+  SWAY_WANTED=()
+  local geometry
+  for geometry in "$@"; do
+    [[ $geometry =~ ^[0-9]+x[0-9]+\+[0-9]+\+[0-9]+(\*[0-9]+(\.[0-9]+)?)?$ ]] ||
+      { _sway_fail "bad output '$geometry' (WxH+X+Y or WxH+X+Y*SCALE)" 0; return 1; }
+    SWAY_WANTED+=("$geometry")
   done
   local tool
   for tool in sway swaymsg Xwayland xrandr xhost grim jq setpriv; do
@@ -184,10 +187,11 @@ sway_start() {
 xwayland $xwayland
 default_border none
 focus_follows_mouse no
+${SWAY_CONFIG_EXTRA:-}
 EOF
   chmod 644 "$SWAY_TMP/config"
 
-  log "sway: starting as $SWAY_USER (${SWAY_SPECS[*]})"
+  log "sway: starting as $SWAY_USER (${SWAY_WANTED[*]})"
   local SWAY_COMMAND
   _sway_user_command WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
     WLR_HEADLESS_OUTPUTS=1 sway -c "$SWAY_TMP/config"
@@ -215,7 +219,7 @@ EOF
   wait_until "$SWAY_TIMEOUT" eval '[[ -n $(_swaymsg -r -t get_outputs | jq -r ".[].name") ]]' ||
     { _sway_fail "sway shows no output"; return 1; }
   SWAY_OUTPUTS+=("$(_swaymsg -r -t get_outputs | jq -r '.[0].name')")
-  for ((i = 1; i < ${#SWAY_SPECS[@]}; i++)); do
+  for ((i = 1; i < ${#SWAY_WANTED[@]}; i++)); do
     before=$(_swaymsg -r -t get_outputs | jq -r '.[].name' | sort)
     _swaymsg create_output >/dev/null || { _sway_fail "swaymsg create_output failed"; return 1; }
     _sway_new_output() {
@@ -227,16 +231,16 @@ EOF
     SWAY_OUTPUTS+=("$name")
   done
   local w h x y scale
-  for i in "${!SWAY_SPECS[@]}"; do
-    spec=${SWAY_SPECS[i]}
+  for i in "${!SWAY_WANTED[@]}"; do
+    geometry=${SWAY_WANTED[i]}
     scale=1
-    [[ $spec == *\** ]] && scale=${spec#*\*}
-    IFS='x+' read -r w h x y <<<"${spec%\**}"
+    [[ $geometry == *\** ]] && scale=${geometry#*\*}
+    IFS='x+' read -r w h x y <<<"${geometry%\**}"
     _swaymsg output "${SWAY_OUTPUTS[i]}" mode "${w}x$h" position "$x" "$y" scale "$scale" >"$SWAY_TMP/output.log" 2>&1 ||
-      { _sway_fail "sway refused output ${SWAY_OUTPUTS[i]} $spec: $(tr '\n' ' ' <"$SWAY_TMP/output.log")"; return 1; }
+      { _sway_fail "sway refused output ${SWAY_OUTPUTS[i]} $geometry: $(tr '\n' ' ' <"$SWAY_TMP/output.log")"; return 1; }
   done
   if ! wait_until "$SWAY_TIMEOUT" _sway_outputs_match; then
-    _sway_fail "the outputs did not take their geometry: wanted ${SWAY_SPECS[*]}, have $(sway_outputs | tr '\n' ' ')"
+    _sway_fail "the outputs did not take their geometry: wanted ${SWAY_WANTED[*]}, have $(sway_outputs | tr '\n' ' ')"
     return 1
   fi
 
@@ -318,7 +322,8 @@ sway_cleanup() {
   for saved in "${SWAY_SAVED_ENV[@]}"; do
     if [[ -n ${saved#*=} ]]; then export "${saved?}"; else unset "${saved%%=*}"; fi
   done
-  SWAY_TMP= SWAY_HOME= SWAY_PID= SWAY_IPC= SWAY_WL= SWAY_USER= SWAY_RUNTIME_DIR= SWAY_X_DISPLAY= SWAY_MADE_USER=0
-  SWAY_OUTPUTS=() SWAY_SPECS=() SWAY_SAVED_ENV=()
+  SWAY_TMP='' SWAY_HOME='' SWAY_PID='' SWAY_IPC='' SWAY_WL='' SWAY_USER='' SWAY_RUNTIME_DIR='' SWAY_X_DISPLAY=''
+  SWAY_MADE_USER=0
+  SWAY_OUTPUTS=() SWAY_WANTED=() SWAY_SAVED_ENV=()
   return 0
 }
