@@ -51,11 +51,13 @@ long long MonotonicMs() {
     return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-// A bounding box instead of a long list: a buffer the compositor held for
-// many frames is brought up to date in one copy rather than hundreds.
+// A bounding box instead of a very long list: a buffer the compositor held
+// for many frames is brought up to date in one copy rather than thousands.
+// Not sooner: a frame's changes are a few dozen small pieces spread over the
+// screen, and their bounding box would be most of it.
 void AddRect(std::vector<RECT> *list, const RECT &r) {
     if (r.right <= r.left || r.bottom <= r.top) return;
-    constexpr size_t kMostRects = 32;
+    constexpr size_t kMostRects = 512;
     if (list->size() < kMostRects) {
         list->push_back(r);
         return;
