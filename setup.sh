@@ -41,7 +41,7 @@ PACKAGES_sanitize=(clang llvm libclang-rt-14-dev)
 PACKAGES_tests=(
   xvfb xdotool x11-utils x11-xserver-utils imagemagick file
   xscreensaver libxml2-utils strace jq
-  sway xwayland grim wtype weston
+  sway swaybg xwayland grim wtype weston
   dpkg-dev lintian mandoc desktop-file-utils unzip
 )
 
