@@ -49,11 +49,47 @@ static void CreateDesktopRecord() {
     s.windows[(uintptr_t)w->handle] = std::move(w);
 }
 
-static void Start(std::unique_ptr<Backend> backend) {
+MonitorShare MonitorShareFromEnvironment() {
+    MonitorShare share;
+    RECT rect;
+    if (ParseMonitorGeometry(std::getenv("VANTREL_MONITOR"), &rect)) {
+        share.confined = true;
+        share.monitor.rect = share.monitor.work = rect;
+        share.monitor.primary = true;
+        if (const char *name = std::getenv("VANTREL_MONITOR_NAME")) share.monitor.name = name;
+    }
+    if (const char *run = std::getenv("VANTREL_RUN")) share.run = run;
+    return share;
+}
+
+// The display as a program sees it on Windows: the primary monitor's corner
+// at 0,0, so that a window made at 0,0 lands on it; or, in one process of a
+// run of one per monitor, that process's monitor as the whole screen.
+static std::unique_ptr<Backend> SeenAsWindowsSeesIt(std::unique_ptr<Backend> display, const MonitorShare &share,
+                                                    POINT *origin) {
+    DisplayView view;
+    if (share.confined) {
+        view.confined = true;
+        view.only = share.monitor;
+        if (view.only.name.empty()) view.only.name = "MONITOR";
+        view.origin = {share.monitor.rect.left, share.monitor.rect.top};
+        display->ShareDisplay(DisplayShare{share.run, share.monitor});
+    } else {
+        std::vector<Monitor> monitors = display->Monitors();
+        if (!monitors.empty()) view.origin = {monitors.front().rect.left, monitors.front().rect.top};
+    }
+    *origin = view.origin;
+    if (!view.confined && view.origin.x == 0 && view.origin.y == 0) return display;
+    return ViewOfDisplay(std::move(display), view);
+}
+
+static void Start(std::unique_ptr<Backend> backend, const MonitorShare &share = MonitorShare()) {
     State &s = S();
-    s.backend = std::move(backend);
-    s.backend->ScreenSize(&s.screenWidth, &s.screenHeight);
+    s.backend = SeenAsWindowsSeesIt(std::move(backend), share, &s.displayOrigin);
+    s.confined = share.confined;
+    s.run = share.run;
     s.currentCursor = StockArrowCursor();
+    RefreshMonitors();
     CreateDesktopRecord();
     RegisterSystemClasses();
     FollowNativePointer();
@@ -61,7 +97,7 @@ static void Start(std::unique_ptr<Backend> backend) {
 
 void StartLayer(std::unique_ptr<Backend> backend) {
     if (S().backend) return;
-    Start(std::move(backend));
+    Start(std::move(backend), MonitorShareFromEnvironment());
 }
 
 bool ParseSize(const char *text, int *width, int *height) {
@@ -85,10 +121,14 @@ void EnsureStarted() {
     State &s = S();
     if (s.backend) return;
     const char *wanted = std::getenv("VANTREL_BACKEND");
+    MonitorShare share = MonitorShareFromEnvironment();
     if (wanted && std::strcmp(wanted, "headless") == 0) {
         int w = 1024, h = 768;
         ParseSize(std::getenv("VANTREL_HEADLESS_SIZE"), &w, &h);
-        Start(CreateHeadlessBackend(w, h));
+        // A list that cannot be read is one monitor of the desktop's size.
+        std::vector<Monitor> monitors;
+        ParseMonitorList(std::getenv("VANTREL_HEADLESS_MONITORS"), &monitors);
+        Start(CreateHeadlessBackend(w, h, monitors), share);
         return;
     }
     if (wanted && *wanted && std::strcmp(wanted, "x11") != 0)
@@ -102,10 +142,12 @@ void EnsureStarted() {
         std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, why.c_str());
         std::exit(1);
     }
-    Start(std::move(display));
+    Start(std::move(display), share);
 }
 
-void ResetLayer(std::unique_ptr<Backend> backend) {
+void ResetLayer(std::unique_ptr<Backend> backend) { ResetLayer(std::move(backend), MonitorShare()); }
+
+void ResetLayer(std::unique_ptr<Backend> backend, const MonitorShare &share) {
     State &s = S();
     if (s.backend) DestroyAllWindows();
     ResetGdi();
@@ -113,7 +155,7 @@ void ResetLayer(std::unique_ptr<Backend> backend) {
     // reset could forget.
     s.~State();
     new (&s) State();
-    Start(std::move(backend));
+    Start(std::move(backend), share);
     ResetExceptionState();
     ResetLastError();
     ClearTerminationRequest();

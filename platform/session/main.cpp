@@ -15,6 +15,7 @@
 
 #include "session/layer_internal.h"
 #include "session/module_mode.h"
+#include "session/monitor_run.h"
 #include "session/termination.h"
 
 int main(int argc, char **argv) {
@@ -50,5 +51,8 @@ int main(int argc, char **argv) {
     layer::SetCommandLine(layer::BuildCommandLine(arguments));
     LPSTR line = GetCommandLineA();
     LPSTR tail = line + (layer::CommandLineTail(line) - line);
+    // Several monitors: a whole saver on each, in a process of its own.
+    int runStatus = 0;
+    if (layer::RunOnePerMonitor(tail, argv, &runStatus)) return runStatus;
     return WinMain(GetModuleHandleA(nullptr), nullptr, tail, SW_SHOWNORMAL);
 }

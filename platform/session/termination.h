@@ -22,6 +22,12 @@ bool TakeTerminationRequest();
 // Forgets a request not yet taken (for a reset of the layer).
 void ClearTerminationRequest();
 
+// A process that waits for children of its own: a child's end makes the
+// wake descriptor readable too, and TakeChildExit says so once for each
+// batch of ends (draining the descriptor whatever it held).
+void WatchChildExits();
+bool TakeChildExit();
+
 }  // namespace layer
 
 #endif
