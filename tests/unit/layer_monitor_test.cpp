@@ -19,9 +19,7 @@ struct MonitorLog {
     POINT warped = {0, 0};
     POINT pointer = {0, 0};
     std::vector<layer::Monitor> monitors;
-    // Reported at the next wait.
-    std::vector<POINT> moves;
-    bool change = false;
+    bool change = false;  // reported at the next wait
 };
 
 class MonitorDisplay final : public StubDisplay {
@@ -41,12 +39,10 @@ public:
         return true;
     }
     bool WaitForEvents(int, layer::InputSink &sink) override {
-        bool any = !log_->moves.empty() || log_->change;
-        for (POINT p : log_->moves) sink.PointerMoved(p.x, p.y);
-        log_->moves.clear();
-        if (log_->change) sink.DisplayChanged();
+        if (!log_->change) return false;
         log_->change = false;
-        return any;
+        sink.DisplayChanged();
+        return true;
     }
 
 private:
@@ -72,12 +68,12 @@ bool Same(const RECT &a, const RECT &b) {
 class MonitorLayerTest : public LayerTest {
 protected:
     void Start(const layer::MonitorShare &share = layer::MonitorShare()) {
-        if (log.monitors.empty()) {
-            log.monitors = {MonitorAt(kRight, "RIGHT"), MonitorAt(kLeft, "LEFT")};
-            log.monitors[0].primary = true;
-            log.monitors[0].work.bottom = 1050;  // a panel along its foot
+        if (display.monitors.empty()) {
+            display.monitors = {MonitorAt(kRight, "RIGHT"), MonitorAt(kLeft, "LEFT")};
+            display.monitors[0].primary = true;
+            display.monitors[0].work.bottom = 1050;  // a panel along its foot
         }
-        layer::ResetLayer(std::make_unique<MonitorDisplay>(&log), share);
+        layer::ResetLayer(std::make_unique<MonitorDisplay>(&display), share);
         RegisterLogging();
     }
     static RECT Monitor(HMONITOR monitor, RECT *work = nullptr, DWORD *flags = nullptr) {
@@ -88,7 +84,7 @@ protected:
         if (flags) *flags = info.dwFlags;
         return info.rcMonitor;
     }
-    MonitorLog log;
+    MonitorLog display;
 };
 
 TEST(MonitorList, ReadsGoodListsAndRefusesAnythingElse) {
@@ -100,7 +96,7 @@ TEST(MonitorList, ReadsGoodListsAndRefusesAnythingElse) {
     EXPECT_TRUE(monitors[0].primary);
     EXPECT_FALSE(monitors[1].primary);
     EXPECT_EQ("HEADLESS-2", monitors[1].name);
-    ASSERT_TRUE(layer::ParseMonitorList("800x600-800+-600", &monitors));
+    ASSERT_TRUE(layer::ParseMonitorList("800x600-800-600", &monitors));
     EXPECT_TRUE(Same(RECT{-800, -600, 0, 0}, monitors[0].rect));
 
     std::string seventeen;
@@ -149,15 +145,13 @@ TEST_F(MonitorLayerTest, ThePrimaryMonitorsCornerIsZeroWhereverTheDisplayHasIt) 
     // A window at 0,0 lands on the primary; the pointer comes and goes in
     // the same coordinates.
     MakeWindow("LayerTestClass", WS_POPUP | WS_VISIBLE, 0, 0, 1920, 1080);
-    ASSERT_EQ(1u, log.created.size());
-    EXPECT_TRUE(Same(kRight, log.created[0]));
-    ASSERT_FALSE(log.placed.empty());
-    EXPECT_TRUE(Same(kRight, log.placed.back()));
+    ASSERT_EQ(1u, display.created.size());
+    EXPECT_TRUE(Same(kRight, display.created[0]));
+    ASSERT_FALSE(display.placed.empty());
+    EXPECT_TRUE(Same(kRight, display.placed.back()));
     SetCursorPos(-100, 50);
-    EXPECT_EQ(1500, log.warped.x);
-    log.moves = {POINT{10, 20}};
-    MSG msg;
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    EXPECT_EQ(1500, display.warped.x);
+    display.pointer = {10, 20};
     POINT cursor = {};
     GetCursorPos(&cursor);
     EXPECT_EQ(-1590, cursor.x);
@@ -169,11 +163,11 @@ TEST_F(MonitorLayerTest, AProcessOfARunSeesItsMonitorAsTheWholeScreen) {
     share.confined = true;
     share.monitor = MonitorAt(kLeft, "LEFT");
     share.run = "4242";
-    log.pointer = {1700, 40};  // on the other monitor
+    display.pointer = {1700, 40};  // on the other monitor
     Start(share);
-    ASSERT_EQ(1u, log.shares.size());
-    EXPECT_EQ("4242", log.shares[0].run);
-    EXPECT_EQ("LEFT", log.shares[0].monitor.name);
+    ASSERT_EQ(1u, display.shares.size());
+    EXPECT_EQ("4242", display.shares[0].run);
+    EXPECT_EQ("LEFT", display.shares[0].monitor.name);
     EXPECT_EQ(1, GetSystemMetrics(SM_CMONITORS));
     EXPECT_EQ(1600, GetSystemMetrics(SM_CXSCREEN));
     EXPECT_EQ(1200, GetSystemMetrics(SM_CYSCREEN));
@@ -188,12 +182,12 @@ TEST_F(MonitorLayerTest, AProcessOfARunSeesItsMonitorAsTheWholeScreen) {
     EXPECT_EQ(40, cursor.y);
 
     // The same for the right one: its windows go where it is.
-    log = MonitorLog();
+    display = MonitorLog();
     share.monitor = MonitorAt(kRight, "RIGHT");
     Start(share);
     MakeWindow("LayerTestClass", WS_POPUP | WS_VISIBLE, 0, 0, 1920, 1080);
-    ASSERT_EQ(1u, log.created.size());
-    EXPECT_TRUE(Same(kRight, log.created[0]));
+    ASSERT_EQ(1u, display.created.size());
+    EXPECT_TRUE(Same(kRight, display.created[0]));
     EXPECT_EQ(1920, GetSystemMetrics(SM_CXSCREEN));
 }
 
@@ -201,8 +195,8 @@ TEST_F(MonitorLayerTest, AChangeOfMonitorsReachesEveryTopLevelWindow) {
     Start();
     HWND first = MakeWindow("LayerTestClass", WS_POPUP | WS_VISIBLE, 0, 0, 100, 100);
     HWND second = MakeWindow("LayerTestClass", WS_POPUP, 200, 0, 100, 100);
-    log.monitors.pop_back();  // the left monitor went
-    log.change = true;
+    display.monitors.pop_back();  // the left monitor went
+    display.change = true;
     log().clear();
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
