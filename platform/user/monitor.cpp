@@ -87,10 +87,8 @@ BOOL GetInfo(HMONITOR monitor, LPMONITORINFO info, bool wide) {
         return FALSE;
     }
     size_t extended = wide ? sizeof(MONITORINFOEXW) : sizeof(MONITORINFOEXA);
-    if (info->cbSize != sizeof(MONITORINFO) && info->cbSize != extended) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    // A size it does not know is refused without a word, as Wine does.
+    if (info->cbSize != sizeof(MONITORINFO) && info->cbSize != extended) return FALSE;
     const Monitor *m = MonitorOf(monitor);
     if (!m) {
         SetLastError(ERROR_INVALID_MONITOR_HANDLE);

@@ -99,20 +99,20 @@ TEST_F(Monitors, EnumerationAgreesWithTheMetrics)
 TEST_F(Monitors, OffEveryMonitorTheFlagsDecide)
 {
     RECT v = VirtualScreen();
-    POINT far = {v.left - 5000, v.top - 5000};
-    EXPECT_EQ(nullptr, MonitorFromPoint(far, MONITOR_DEFAULTTONULL));
-    EXPECT_EQ(primary, MonitorFromPoint(far, MONITOR_DEFAULTTOPRIMARY));
+    POINT away = {v.left - 5000, v.top - 5000};
+    EXPECT_EQ(nullptr, MonitorFromPoint(away, MONITOR_DEFAULTTONULL));
+    EXPECT_EQ(primary, MonitorFromPoint(away, MONITOR_DEFAULTTOPRIMARY));
     RECT off = {v.right + 100, v.bottom + 100, v.right + 200, v.bottom + 200};
     EXPECT_EQ(nullptr, MonitorFromRect(&off, MONITOR_DEFAULTTONULL));
     EXPECT_EQ(primary, MonitorFromRect(&off, MONITOR_DEFAULTTOPRIMARY));
 
     // The nearest one is a monitor with no other nearer.
-    HMONITOR nearest = MonitorFromPoint(far, MONITOR_DEFAULTTONEAREST);
+    HMONITOR nearest = MonitorFromPoint(away, MONITOR_DEFAULTTONEAREST);
     ASSERT_NE(nullptr, nearest);
     auto distance = [&](HMONITOR m) {
         RECT r = InfoOf(m).rcMonitor;
-        long long dx = far.x < r.left ? r.left - far.x : 0;
-        long long dy = far.y < r.top ? r.top - far.y : 0;
+        long long dx = away.x < r.left ? r.left - away.x : 0;
+        long long dy = away.y < r.top ? r.top - away.y : 0;
         return dx * dx + dy * dy;
     };
     for (HMONITOR m : all.monitors)

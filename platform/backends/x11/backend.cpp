@@ -986,11 +986,14 @@ std::vector<Monitor> X11Backend::Monitors() {
             XRRFreeMonitors(list);
         }
     }
+    // A server of several screens joined by Xinerama may answer RandR for
+    // its first screen alone: Xinerama knows more then.
     int xineramaEvents = 0, xineramaErrors = 0;
-    if (monitors.empty() && XineramaQueryExtension(display_, &xineramaEvents, &xineramaErrors) &&
-        XineramaIsActive(display_)) {
+    if (XineramaQueryExtension(display_, &xineramaEvents, &xineramaErrors) && XineramaIsActive(display_)) {
         int count = 0;
-        if (XineramaScreenInfo *screens = XineramaQueryScreens(display_, &count)) {
+        XineramaScreenInfo *screens = XineramaQueryScreens(display_, &count);
+        if (screens && count > (int)monitors.size()) {
+            monitors.clear();
             for (int i = 0; i < count; ++i) {
                 if (screens[i].width <= 0 || screens[i].height <= 0) continue;
                 Monitor m;
@@ -999,8 +1002,8 @@ std::vector<Monitor> X11Backend::Monitors() {
                 m.name = "XINERAMA" + std::to_string(screens[i].screen_number);
                 monitors.push_back(m);
             }
-            XFree(screens);
         }
+        if (screens) XFree(screens);
     }
     if (monitors.empty()) return Backend::Monitors();
     // The primary first; a display that names none has its first one so.
