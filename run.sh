@@ -10,6 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 source tests/lib/common.sh
+source tests/lib/machine.sh
 
 OUT_DIR=out
 # Black, a bomb phase, a picture and the bombs again: each phase lasts 79
@@ -20,20 +21,25 @@ ANIMATION_FRAMES=${ANIMATION_FRAMES:-200}
 # "wine" (VantrelSaver.scr under Wine).
 SAVER_BACKEND=${SAVER_BACKEND:-native}
 
+case $SAVER_BACKEND in
+  wine | native) ;;
+  *) die "SAVER_BACKEND must be wine or native, not '$SAVER_BACKEND'" ;;
+esac
+
+# The 32-bit build where this machine runs it, else the 64-bit one.
 saver_command() {
-  case $SAVER_BACKEND in
-    wine) echo wine build-win/VantrelSaver.scr /s ;;
-    native) echo build/vantrel-saver /s ;;
-    *) die "SAVER_BACKEND must be wine or native, not '$SAVER_BACKEND'" ;;
-  esac
+  if [[ $SAVER_BACKEND == native ]]; then
+    echo build/vantrel-saver /s
+  elif machine_wine_runs win32; then
+    echo wine build-win/VantrelSaver.scr /s
+  else
+    echo "${MACHINE_WINE64} build-win64/VantrelSaver.scr /s"
+  fi
 }
 
 if [[ -n ${DISPLAY:-} ]]; then
-  # Only the build that shows the saver is needed here.
-  case $SAVER_BACKEND in
-    wine) ./setup.sh packages windows ;;
-    native) ./setup.sh packages native ;;
-  esac
+  # Only the build that shows the saver, and what it needs, is set up here.
+  if [[ $SAVER_BACKEND == wine ]]; then ./setup.sh windows; else ./setup.sh native; fi
   export WINEDEBUG=${WINEDEBUG:--all}
   # A first start in a new prefix would otherwise stop to offer the Mono and
   # Gecko installers, which the saver does not use.
@@ -45,7 +51,7 @@ fi
 
 # No display: the real program on the headless desktop, frame by frame on a
 # virtual clock, so it takes seconds whatever the machine.
-./setup.sh packages native
+./setup.sh native
 rm -rf "$OUT_DIR/frames"
 mkdir -p "$OUT_DIR"
 VANTREL_BACKEND=headless build/vantrel-frames --size 640x480 --frames "$ANIMATION_FRAMES" --set ScreenDelay=1 \

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test tier; exits nonzero if anything
-# failed. The last line is the total: "N passed, N failed".
+# failed. The last line is the total: "N passed, N failed", with ", N
+# skipped" after it when this machine could not run some tiers.
 #
 #   native      unit and conformance tests on the headless backend (CTest)
 #   native e2e  the real vantrel-saver on an X server (its own Xvfb), driven from outside
 #   sanitizer   the same under ASan, UBSan and LSan, then a short run of every fuzz target
 #   windows     the conformance tests built for Windows, under Wine
 #   e2e         the real VantrelSaver.scr under Wine, driven from outside
-#   package     the Debian package and the Windows zip, made and looked into
+#   package     the Debian package and the Windows zips, made and looked into;
+#               the set-up against a package index that cannot be fetched
 #
-# The Windows tiers share one private X display and one throw-away Wine prefix,
-# both removed on the way out whatever happens.
+# The two Windows tiers run once for each Windows build this machine can run:
+# the 32-bit one in a 32-bit prefix, the 64-bit one in a 64-bit prefix. Each
+# build's tiers share one private X display and one throw-away Wine prefix,
+# both removed on the way out whatever happens. A build that cannot run here
+# (no 32-bit support in the kernel, no Wine for it) is reported as skipped,
+# with the reason, and never counted as passed.
 set -uo pipefail
 cd "$(dirname "$0")" || exit 1
 # Nothing here reads input; a closed or terminal stdin must not reach Wine.
@@ -18,15 +24,17 @@ exec </dev/null
 
 source tests/lib/common.sh
 source tests/lib/xsession.sh
+source tests/lib/machine.sh
 
 TOTAL_PASSED=0
 TOTAL_FAILED=0
+TOTAL_SKIPPED=0
 TIER_LINES=()
 LOG_DIR=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-test.XXXXXX")
 
 TIER_PID=
 # Seconds the whole run may take; each tier gets at most what is left of it.
-TEST_BUDGET=${TEST_BUDGET:-1500}
+TEST_BUDGET=${TEST_BUDGET:-1800}
 
 finish() {
   xsession_cleanup
@@ -51,7 +59,15 @@ record() {
   if ((status == 0 && passed == 0 && failed == 0)); then passed=1; fi
   TOTAL_PASSED=$((TOTAL_PASSED + passed))
   TOTAL_FAILED=$((TOTAL_FAILED + failed))
-  TIER_LINES+=("$(printf '%-34s %4d passed, %3d failed  %4ds' "$name" "$passed" "$failed" "$seconds")")
+  TIER_LINES+=("$(printf '%-42s %4d passed, %3d failed  %4ds' "$name" "$passed" "$failed" "$seconds")")
+}
+
+# record_skip NAME COUNT REASON: COUNT tiers that this machine cannot run.
+# They count as neither passed nor failed.
+record_skip() {
+  local name=$1 count=$2 reason=$3
+  TOTAL_SKIPPED=$((TOTAL_SKIPPED + count))
+  TIER_LINES+=("$(printf '%-42s skipped: %s' "$name" "$reason")")
 }
 
 # run_logged LIMIT COMMAND...: runs COMMAND for at most LIMIT seconds, its
@@ -97,6 +113,14 @@ run_tier() {
   if [[ -n $counts ]]; then
     read -r passed _ failed _ <<<"${counts//,/}"
   fi
+  # A script whose environment cannot host it (no compositor will start,
+  # say) ran nothing: it says why in a "skipped: ..." line.
+  local skipped
+  skipped=$(tr -d '\r' <"$LOG_DIR/tier.log" | sed -n 's/^skipped: //p' | tail -n1)
+  if ((TIER_STATUS == 0 && passed == 0 && failed == 0)) && [[ -n $skipped ]]; then
+    record_skip "$name" 1 "$skipped"
+    return
+  fi
   record "$name" "$TIER_STATUS" "$passed" "$failed" $((SECONDS - started))
 }
 
@@ -120,13 +144,17 @@ run_ctest() {
 summary() {
   printf '\n===== summary =====\n'
   printf '%s\n' "${TIER_LINES[@]}"
-  printf '%d passed, %d failed\n' "$TOTAL_PASSED" "$TOTAL_FAILED"
+  if ((TOTAL_SKIPPED)); then
+    printf '%d passed, %d failed, %d skipped\n' "$TOTAL_PASSED" "$TOTAL_FAILED" "$TOTAL_SKIPPED"
+  else
+    printf '%d passed, %d failed\n' "$TOTAL_PASSED" "$TOTAL_FAILED"
+  fi
   ((TOTAL_FAILED == 0))
 }
 
 started_all=$SECONDS
 printf '===== setup =====\n'
-if ! ./setup.sh packages; then
+if ! ./setup.sh --packages-only native windows sanitize tests; then
   record "setup: packages" 1 0 1 $((SECONDS - started_all))
   summary
   exit 1
@@ -138,7 +166,7 @@ fi
 build_ok() {
   local name=$1 step=$2 started=$SECONDS
   printf '\n===== build: %s =====\n' "$name"
-  if ./setup.sh "$step"; then return 0; fi
+  if ./setup.sh --build-only "$step"; then return 0; fi
   record "build: $name" 1 0 1 $((SECONDS - started))
   return 1
 }
@@ -179,40 +207,66 @@ if build_ok sanitizer sanitize; then
   run_tier "fuzz: every target, 30 s each" 900 tests/fuzz/campaign.sh -t "${FUZZ_SECONDS:-30}" all
 fi
 
-# --- Windows tiers: one private display and Wine prefix -------------------------
+# --- Windows tiers: per build, one private display and Wine prefix ------------
+# run_windows_tiers ARCH TREE LABEL: the conformance tests and every e2e
+# script against TREE's programs, in the running session.
 run_windows_tiers() {
-  export VANTREL_SESSION=1
+  local arch=$1 tree=$2 label=$3
+  export VANTREL_SESSION=1 VANTREL_WIN_ARCH=$arch
+  export VANTREL_SCR=$VANTREL_ROOT/$tree/VantrelSaver.scr
+  export VANTREL_PROBE=$VANTREL_ROOT/$tree/tests/e2e/e2e_probe.exe
 
-  local conformance_exe=build-win/tests/conformance/conformance.exe
+  local conformance_exe=$tree/tests/conformance/conformance.exe
   if [[ -f $conformance_exe ]]; then
-    run_tier "windows: conformance under Wine" 300 wine "$conformance_exe"
+    run_tier "windows $label: conformance under Wine" 300 wine "$conformance_exe"
   else
     echo "missing: $conformance_exe"
-    record "windows: conformance under Wine" 1 0 1 0
+    record "windows $label: conformance under Wine" 1 0 1 0
   fi
 
   local script
-  for script in tests/e2e/*.sh; do
-    [[ $(basename "$script") == native_* ]] && continue  # the native tier's
-    run_tier "e2e: $(basename "$script" .sh)" 300 "$script"
+  for script in "${WINDOWS_SCRIPTS[@]}"; do
+    run_tier "e2e $label: $(basename "$script" .sh)" 300 "$script"
   done
+  unset VANTREL_SESSION VANTREL_WIN_ARCH VANTREL_SCR VANTREL_PROBE
 }
 
+WINDOWS_SCRIPTS=()
+for script in tests/e2e/*.sh; do
+  [[ $(basename "$script") == native_* ]] || WINDOWS_SCRIPTS+=("$script")  # not the native tier's
+done
+
 windows_built=0
-if build_ok Windows windows && ((SECONDS < TEST_BUDGET)); then
+if build_ok Windows windows; then
   windows_built=1
-  printf '\n===== Wine session =====\n'
-  session_started=$SECONDS
-  if xsession_start_display && xsession_start_wine; then
-    run_windows_tiers
-  else
-    record "Wine session" 1 0 1 $((SECONDS - session_started))
-  fi
+  for arch in win32 win64; do
+    if [[ $arch == win32 ]]; then tree=build-win label=32-bit; else tree=build-win64 label=64-bit; fi
+    if ! machine_wine_runs "$arch"; then
+      record_skip "windows $label ($tree/): every tier" $((1 + ${#WINDOWS_SCRIPTS[@]})) "$MACHINE_WHY"
+      continue
+    fi
+    if ((SECONDS >= TEST_BUDGET)); then
+      record "windows $label: not run, out of time" 1 0 1 0
+      continue
+    fi
+    printf '\n===== Wine session, %s =====\n' "$label"
+    session_started=$SECONDS
+    if xsession_start_display && xsession_start_wine "$arch"; then
+      run_windows_tiers "$arch" "$tree" "$label"
+    else
+      record "Wine session, $label" 1 0 1 $((SECONDS - session_started))
+    fi
+    xsession_cleanup
+    unset DISPLAY
+  done
 fi
 
 # --- packages: both trees' package targets ----------------------------------------
 if ((native_built && windows_built)); then
-  run_tier "package: .deb and .zip" 300 tests/package/packages.sh
+  run_tier "package: .deb and both .zip" 300 tests/package/packages.sh
+fi
+if ((native_built)); then
+  run_tier "package: set-up with a bad index" 600 tests/package/setup_apt.sh
 fi
 
 printf '\nall tiers took %d s\n' $((SECONDS - started_all))

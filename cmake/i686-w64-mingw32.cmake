@@ -1,25 +1,6 @@
 # Cross-compiles the Windows build with MinGW-w64 for 32-bit Windows.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(_triple i686-w64-mingw32)
-# Prefer the posix-threads flavour (the one the setup installs); any will do.
-foreach(_flavour -posix -win32 "")
-  find_program(_cxx NAMES ${_triple}-g++${_flavour})
-  if(_cxx)
-    find_program(_cc NAMES ${_triple}-gcc${_flavour})
-    break()
-  endif()
-endforeach()
-if(NOT _cxx)
-  message(FATAL_ERROR "i686-w64-mingw32-g++ not found: install g++-mingw-w64-i686-posix")
-endif()
-
-set(CMAKE_C_COMPILER ${_cc})
-set(CMAKE_CXX_COMPILER ${_cxx})
-set(CMAKE_RC_COMPILER ${_triple}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${_triple})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(_package g++-mingw-w64-i686-posix)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

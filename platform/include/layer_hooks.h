@@ -47,6 +47,11 @@ HCURSOR CurrentCursor();  // what the last SetCursor left in effect
 // timer is jumped to after the hook has had its turn.
 void SetIdleHook(std::function<void()> hook);
 
+// Called in the middle of every save of the registry file: its temporary
+// copy written and synced, not yet renamed into place. A test can make
+// something happen there, such as a signal arriving.
+void SetRegistrySaveHook(std::function<void()> hook);
+
 // ---- libraries --------------------------------------------------------------
 struct FakeExport {
     std::string name;

@@ -16,11 +16,19 @@
 //   since we read the file. Before writing we look at the file again; when it
 //   changed we read it afresh and apply only the change at hand on top, so
 //   both processes keep what they wrote.
+// - A signal that ends the process waits until the temporary file is renamed
+//   into place or removed. One that cannot wait (SIGKILL, a crash, power
+//   lost) may leave it behind; a later save removes such a leftover once no
+//   live save can still be writing it: a minute old and locked by no one
+//   (every save holds a lock on its own while it writes).
 #include "registry/store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <layer_hooks.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +37,7 @@
 #include <optional>
 
 #include "session/layer_internal.h"
+#include "session/termination.h"
 
 namespace vantrel::registry {
 namespace {
@@ -225,30 +234,100 @@ bool WriteAll(int fd, const std::string &text)
     return true;
 }
 
+// The temporary files our saves make next to `target`: its name, a dot and
+// the six letters or digits that mkostemp puts in place of "XXXXXX". A
+// person may keep a copy beside it under such a name too ("registry.reg.backup",
+// ".BEFORE", ".202612"): six of one kind of character are taken for theirs,
+// at the cost of the odd leftover of ours that happens to look like that.
+bool IsTemporaryOf(const std::string &name, const std::string &targetName)
+{
+    if (name.size() != targetName.size() + 7 || name.compare(0, targetName.size(), targetName) != 0 ||
+        name[targetName.size()] != '.')
+        return false;
+    bool lower = false, upper = false, digit = false;
+    for (size_t i = targetName.size() + 1; i < name.size(); ++i) {
+        char c = name[i];
+        if (c >= 'a' && c <= 'z')
+            lower = true;
+        else if (c >= 'A' && c <= 'Z')
+            upper = true;
+        else if (c >= '0' && c <= '9')
+            digit = true;
+        else
+            return false;
+    }
+    return lower + upper + digit >= 2;
+}
+
+// A save writes its temporary file within moments of making it; one
+// untouched for this long belongs to a save that was cut short, unless a
+// live save still holds its lock (one stuck in a slow fsync).
+constexpr time_t kLeftoverAge = 60;
+
+void RemoveLeftovers(const std::string &target, const std::string &folder)
+{
+    std::string targetName = target.substr(target.rfind('/') + 1);
+    DIR *listing = opendir(folder.c_str());
+    if (!listing)
+        return;
+    time_t now = time(nullptr);
+    while (dirent *entry = readdir(listing)) {
+        if (!IsTemporaryOf(entry->d_name, targetName))
+            continue;
+        int fd = openat(dirfd(listing), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat info;
+        if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
+            now - info.st_mtim.tv_sec >= kLeftoverAge && flock(fd, LOCK_EX | LOCK_NB) == 0)
+            unlinkat(dirfd(listing), entry->d_name, 0);
+        close(fd);
+    }
+    closedir(listing);
+}
+
+// The part of a save that must not be cut short: the temporary file made,
+// written, synced and renamed over the target, or removed again.
+bool WriteAndReplace(const std::string &target, int &fdOut)
+{
+    std::string pattern = target + ".XXXXXX";
+    std::vector<char> temp(pattern.begin(), pattern.end());
+    temp.push_back('\0');
+    int fd = mkostemp(temp.data(), O_CLOEXEC);  // a new file of our own, mode 0600
+    if (fd < 0)
+        return false;
+    // Tells a later save's clean-up that this one is alive.
+    flock(fd, LOCK_EX | LOCK_NB);
+    bool ok = WriteAll(fd, WriteFile(tree.Doc()));
+    struct stat old;
+    if (ok && stat(target.c_str(), &old) == 0)
+        ok = fchmod(fd, old.st_mode & 07777) == 0;  // the user's choice of mode stays
+    ok = ok && fsync(fd) == 0;
+    if (layer::S().registrySaveHook)
+        layer::S().registrySaveHook();
+    ok = ok && !layer::TakeFault("RegistryRename");
+    ok = ok && rename(temp.data(), target.c_str()) == 0;
+    if (!ok) {
+        unlink(temp.data());
+        close(fd);
+        return false;
+    }
+    fdOut = fd;
+    return true;
+}
+
 LSTATUS Save()
 {
     std::string target = WriteTarget();
     std::string folder = FolderOf(target);
     if (!MakeFolders(folder))
         return kErrorWriteFault;
-    std::string pattern = target + ".XXXXXX";
-    std::vector<char> temp(pattern.begin(), pattern.end());
-    temp.push_back('\0');
-    int fd = mkostemp(temp.data(), O_CLOEXEC);  // a new file of our own, mode 0600
-    if (fd < 0)
+    int fd = -1;
+    layer::HoldTermination();
+    bool ok = WriteAndReplace(target, fd);
+    layer::ReleaseTermination();
+    if (!ok)
         return kErrorWriteFault;
-    bool ok = WriteAll(fd, WriteFile(tree.Doc()));
-    struct stat old;
-    if (ok && stat(target.c_str(), &old) == 0)
-        ok = fchmod(fd, old.st_mode & 07777) == 0;  // the user's choice of mode stays
-    ok = ok && fsync(fd) == 0;
-    ok = ok && !layer::TakeFault("RegistryRename");
-    ok = ok && rename(temp.data(), target.c_str()) == 0;
-    if (!ok) {
-        unlink(temp.data());
-        close(fd);
-        return kErrorWriteFault;
-    }
     struct stat info;
     stamp = fstat(fd, &info) == 0 ? StampOf(info) : Stamp{};
     close(fd);
@@ -259,6 +338,7 @@ LSTATUS Save()
         fsync(dir);
         close(dir);
     }
+    RemoveLeftovers(target, folder);
     return ERROR_SUCCESS;
 }
 

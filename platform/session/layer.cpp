@@ -186,6 +186,8 @@ void InjectFault(const std::string &function, int count) {
 
 void SetIdleHook(std::function<void()> hook) { S().idleHook = std::move(hook); }
 
+void SetRegistrySaveHook(std::function<void()> hook) { S().registrySaveHook = std::move(hook); }
+
 bool ScreenSaverRunning() { return S().screenSaverRunning; }
 
 std::vector<uint32_t> WindowPixels(HWND window, int *width, int *height) {

@@ -198,6 +198,7 @@ struct State {
     POINT lastClickPos = {0, 0};
 
     std::function<void()> idleHook;
+    std::function<void()> registrySaveHook;
     std::vector<RecordedBox> messageBoxes;
     bool messageBoxesInteractive = false;  // shown as dialogs even without a screen
     std::vector<std::pair<std::string, HWND>> dialogRequests;  // template, owner

@@ -46,13 +46,21 @@ int main(int argc, char **argv) {
     layer::UseRegistryFile(
         layer::RegistryFilePath(std::getenv("VANTREL_REGISTRY"), std::getenv("XDG_CONFIG_HOME"), home));
     layer::ApplyModuleOptions(options);
-    arguments = layer::ModuleModeArguments(options.rest, std::getenv("XSCREENSAVER_WINDOW"),
-                                           (uintptr_t)GetDesktopWindow());
+    const char *driverWindow = std::getenv("XSCREENSAVER_WINDOW");
+    uintptr_t root = (uintptr_t)GetDesktopWindow();
+    // Judged before the program runs, while no window of ours can be the one named.
+    std::string unusable = layer::UnusableWindow(options.rest, driverWindow, root,
+                                                 [](uint32_t id) { return IsWindow((HWND)(uintptr_t)id) != FALSE; });
+    arguments = layer::ModuleModeArguments(options.rest, driverWindow, root);
     layer::SetCommandLine(layer::BuildCommandLine(arguments));
     LPSTR line = GetCommandLineA();
     LPSTR tail = line + (layer::CommandLineTail(line) - line);
     // Several monitors: a whole saver on each, in a process of its own.
     int runStatus = 0;
     if (layer::RunOnePerMonitor(tail, argv, &runStatus)) return runStatus;
-    return WinMain(GetModuleHandleA(nullptr), nullptr, tail, SW_SHOWNORMAL);
+    int status = WinMain(GetModuleHandleA(nullptr), nullptr, tail, SW_SHOWNORMAL);
+    // The program refuses such a window with -1 and no word, as Windows
+    // programs do; here someone at a terminal or a driver's log should learn why.
+    if (status == -1 && !unusable.empty()) std::fprintf(stderr, "%s: %s\n", program.c_str(), unusable.c_str());
+    return status;
 }

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstring>
 
+#include <layer_hooks.h>
+
 #include "registry/store.h"
 #include "session/layer_internal.h"
 
@@ -37,35 +39,61 @@ bool ParseWindowId(const char *text, uint32_t *id) {
     return true;
 }
 
-std::vector<std::string> ModuleModeArguments(const std::vector<std::string> &arguments,
-                                             const char *xscreensaverWindow, uintptr_t rootWindow) {
-    bool root = false, windowIdGiven = false;
-    std::string windowIdText;
+namespace {
+
+// Where a module run's window comes from: "--window-id", else the driver's
+// $XSCREENSAVER_WINDOW with "--root", else the root window itself.
+struct ModuleWindow {
+    bool moduleRun = false;
+    bool root = false;       // the root window: nothing to read
+    std::string text;        // the id as given
+    const char *source = "";
+};
+
+ModuleWindow FindModuleWindow(const std::vector<std::string> &arguments, const char *xscreensaverWindow) {
+    ModuleWindow found;
+    bool windowIdGiven = false;
     for (size_t i = 1; i < arguments.size(); ++i) {
         const std::string &a = arguments[i];
         if (a == "--root" || a == "-root") {
-            root = true;
+            found.moduleRun = true;
         } else if (a == "--window-id" || a == "-window-id") {
             windowIdGiven = true;
-            windowIdText = i + 1 < arguments.size() ? arguments[++i] : "";
+            found.text = i + 1 < arguments.size() ? arguments[++i] : "";
         } else if (a.rfind("--window-id=", 0) == 0 || a.rfind("-window-id=", 0) == 0) {
             windowIdGiven = true;
-            windowIdText = a.substr(a.find('=') + 1);
+            found.text = a.substr(a.find('=') + 1);
         }
     }
-    if (!windowIdGiven && !root) return arguments;
+    found.moduleRun = found.moduleRun || windowIdGiven;
+    if (windowIdGiven) {
+        found.source = "--window-id";
+    } else if (xscreensaverWindow) {
+        found.text = xscreensaverWindow;
+        found.source = "$XSCREENSAVER_WINDOW";
+    } else {
+        found.root = true;
+        found.source = "--root";
+    }
+    return found;
+}
+
+}  // namespace
+
+std::vector<std::string> ModuleModeArguments(const std::vector<std::string> &arguments,
+                                             const char *xscreensaverWindow, uintptr_t rootWindow) {
+    ModuleWindow window = FindModuleWindow(arguments, xscreensaverWindow);
+    if (!window.moduleRun) return arguments;
 
     uint32_t id = 0;
     bool usable;
-    if (windowIdGiven) {
-        usable = ParseWindowId(windowIdText.c_str(), &id);
-    } else if (xscreensaverWindow) {
-        // The driver names the window it made for us; a value it cannot
-        // have meant must not send the drawing somewhere else.
-        usable = ParseWindowId(xscreensaverWindow, &id);
-    } else {
+    if (window.root) {
         usable = rootWindow != 0 && rootWindow <= 0xFFFFFFFFu;
         id = (uint32_t)rootWindow;
+    } else {
+        // The driver names the window it made for us; a value it cannot
+        // have meant must not send the drawing somewhere else.
+        usable = ParseWindowId(window.text.c_str(), &id);
     }
     std::string program = arguments.empty() ? std::string("vantrel-saver") : arguments[0];
     return {program, "/p", usable ? std::to_string(id) : std::string("0")};
@@ -150,6 +178,49 @@ std::string Printable(const std::string &text) {
 std::string Quoted(const std::string &text) { return "\"" + Printable(text) + "\""; }
 
 }  // namespace
+
+std::string UnusableWindow(const std::vector<std::string> &arguments, const char *xscreensaverWindow,
+                           uintptr_t rootWindow, const std::function<bool(uint32_t)> &windowExists) {
+    std::string text, source;
+    uint32_t id = 0;
+    bool number;
+    ModuleWindow window = FindModuleWindow(arguments, xscreensaverWindow);
+    if (window.moduleRun) {
+        if (window.root) {
+            bool exists = rootWindow != 0 && rootWindow <= 0xFFFFFFFFu && windowExists((uint32_t)rootWindow);
+            return exists ? "" : "cannot draw into the root window: there is none";
+        }
+        source = window.source;
+        text = window.text;
+        // Zero is a number, if one that no window has.
+        size_t digits = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? 2 : 0;
+        number = ParseWindowId(text.c_str(), &id) ||
+                 (text.size() > digits && text.find_first_not_of('0', digits) == std::string::npos);
+    } else {
+        // The program's own reading: past blanks, dashes and slashes a mode
+        // letter, then blanks, then as many digits as follow (in 32 bits,
+        // wrapping as its DWORD does).
+        std::string line = BuildCommandLine(arguments);
+        const char *scan = CommandLineTail(line.c_str());
+        while (*scan == ' ' || *scan == '-' || *scan == '/') ++scan;
+        char mode = *scan;
+        if (mode != 'p' && mode != 'P' && mode != 'l' && mode != 'L') return "";
+        source = std::string("/") + mode;
+        const char *start = scan + 1;
+        while (*start == ' ') ++start;
+        const char *end = start;
+        while (*end >= '0' && *end <= '9') id = id * 10u + (uint32_t)(*end++ - '0');
+        number = end != start;
+        const char *word = start;
+        while (*word && *word != ' ') ++word;
+        text.assign(start, word);
+    }
+    if (number && id != 0 && windowExists(id)) return "";
+    if (text.empty()) return "no window to draw into: " + source + " names none";
+    std::string shown = number ? Printable(text) : "\"" + Printable(text) + "\"";
+    return "cannot draw into window " + shown + " from " + source + ": " +
+           (number ? "no such window" : "not a window number");
+}
 
 ModuleOptions ParseModuleOptions(const std::vector<std::string> &arguments) {
     ModuleOptions out;

@@ -11,6 +11,7 @@
 #define VANTREL_PLATFORM_MODULE_MODE_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,15 @@ bool ParseWindowId(const char *text, uint32_t *id);
 // $XSCREENSAVER_WINDOW (null when unset) and `rootWindow` the screen's root.
 std::vector<std::string> ModuleModeArguments(const std::vector<std::string> &arguments,
                                              const char *xscreensaverWindow, uintptr_t rootWindow);
+
+// Why the window a run is to draw into cannot be used, as one line naming
+// it and where it came from: its number is malformed, or no window has it
+// ("" when the run is no preview or module run, or `windowExists` accepts
+// its window). `arguments` and the rest are ModuleModeArguments'; a preview
+// ("/p N", "/l N") is read as the program reads it. The program refuses such
+// a run without a word, as on Windows, so the layer says this for it.
+std::string UnusableWindow(const std::vector<std::string> &arguments, const char *xscreensaverWindow,
+                           uintptr_t rootWindow, const std::function<bool(uint32_t)> &windowExists);
 
 // What the options of one command line ask for.
 struct ModuleOptions {

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,6 +13,8 @@ namespace {
 volatile sig_atomic_t requested = 0;
 volatile sig_atomic_t childExited = 0;
 int wakePipe[2] = {-1, -1};
+int holds = 0;
+sigset_t heldFrom;  // the mask before the outermost hold
 
 void OnTerminationSignal(int) {
     int saved = errno;
@@ -100,6 +103,21 @@ bool TakeChildExit() {
     if (!childExited) return false;
     childExited = 0;
     return true;
+}
+
+void HoldTermination() {
+    if (holds++ > 0) return;
+    sigset_t ending;
+    sigemptyset(&ending);
+    sigaddset(&ending, SIGTERM);
+    sigaddset(&ending, SIGINT);
+    sigaddset(&ending, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &ending, &heldFrom);
+}
+
+void ReleaseTermination() {
+    if (holds <= 0 || --holds > 0) return;
+    pthread_sigmask(SIG_SETMASK, &heldFrom, nullptr);
 }
 
 }  // namespace layer

@@ -9,7 +9,8 @@
 namespace layer {
 
 // Installs the handlers. Any signal after the first ends the process the
-// default way, so a program that hangs on its way out can still be stopped.
+// default way, so a program that hangs on its way out can still be stopped
+// (within a hold, below, once the hold ends).
 void InstallTerminationHandlers();
 
 // A descriptor that turns readable when a request arrives, for backends to
@@ -21,6 +22,14 @@ bool TakeTerminationRequest();
 
 // Forgets a request not yet taken (for a reset of the layer).
 void ClearTerminationRequest();
+
+// Holds back the signals that end a run (SIGTERM, SIGINT, SIGHUP) until the
+// matching release, for a write that must not be cut short halfway (the
+// registry file's temporary copy, before it is renamed into place): one
+// that arrives meanwhile takes effect right after, even one that ends the
+// process. Holds nest.
+void HoldTermination();
+void ReleaseTermination();
 
 // A process that waits for children of its own: a child's end makes the
 // wake descriptor readable too, and TakeChildExit says so once for each

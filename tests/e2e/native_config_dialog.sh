@@ -210,4 +210,42 @@ else
   pass "the About box and Escape store nothing"
 fi
 
+# --- a SIGTERM while OK saves ----------------------------------------------------------
+# fsync slowed down to 3 s, so that each save of a value holds its temporary
+# file for a while: a first SIGTERM asks the run to end; a second one, the
+# system's again, must still wait for the save under way to rename its file.
+temporaries() { compgen -G "$VANTREL_REGISTRY.??????"; }
+if ! command -v strace >/dev/null; then
+  printf 'SKIP  a second SIGTERM while OK saves leaves no temporary file (no strace)\n'
+else
+  set_settings BombCount=7
+  bg_start slow strace -f -qq -o "$NATIVE_TMP/strace.log" -e trace=fsync -e inject=fsync:delay_enter=3000000 \
+    "$VANTREL_SAVER" /c
+  _slow_dialog() { [[ -n $(dialog_window) ]] || bg_done slow; }
+  if wait_until "$NATIVE_APPEAR_TIMEOUT" _slow_dialog && bg_running slow; then
+    park_pointer
+    xdotool key Return
+    saver=$(pgrep -P "$(saver_pid slow)" | head -n1)
+    first=
+    _saving() { first=$(temporaries | head -n1) && [[ -n $first ]]; }
+    _took_first() { grep -q -- '--- SIGTERM' "$NATIVE_TMP/strace.log"; }
+    _saving_another() { temporaries | grep -qvx -- "$first"; }
+    if wait_until "$NATIVE_EXIT_TIMEOUT" _saving && kill -TERM "$saver" &&
+      wait_until "$NATIVE_EXIT_TIMEOUT" _took_first && wait_until "$NATIVE_EXIT_TIMEOUT" _saving_another &&
+      kill -TERM "$saver" && bg_wait slow 60; then
+      left=$(temporaries)
+      if [[ -z $left && $(head -n1 "$VANTREL_REGISTRY") == REGEDIT4 && $(stored BombCount) == '"BombCount"=dword:00000007' ]]; then
+        pass "a second SIGTERM while OK saves ends the run once the save is done, no temporary file left"
+      else
+        fail "a second SIGTERM while OK saves leaves no temporary file" "left: $left" "$(cat "$VANTREL_REGISTRY")"
+      fi
+    else
+      fail "a save under way sees both SIGTERMs and the run ends" "$(describe slow)" "$(cat "$NATIVE_TMP/strace.log")"
+    fi
+  else
+    fail "/c under strace shows the dialog" "$(describe slow)"
+  fi
+  bg_kill slow
+fi
+
 report_summary

@@ -52,12 +52,17 @@ module_run dashroot INT "-root with \$XSCREENSAVER_WINDOW" \
   env XSCREENSAVER_WINDOW="$panel" "$VANTREL_SAVER" -root
 module_run windowid TERM "--window-id $panel_hex" "$VANTREL_SAVER" --window-id "$panel_hex"
 
-# A driver window that cannot be read is refused, not replaced by another.
-rc=$(XSCREENSAVER_WINDOW=not-a-window saver_exit_code --root)
-if [[ $rc == 255 ]] && [[ -z $(first_child "$panel") ]] && no_saver_window; then
-  pass "an unreadable \$XSCREENSAVER_WINDOW is refused with 255, drawing nowhere"
+# A driver window that cannot be read, or names no window, is refused, not
+# replaced by another, with a line that says which and why.
+refused_saying "an unreadable \$XSCREENSAVER_WINDOW is refused with 255, saying so" \
+  'cannot draw into window "not-a-window" from $XSCREENSAVER_WINDOW: not a window number' \
+  env XSCREENSAVER_WINDOW=not-a-window "$VANTREL_SAVER" --root
+refused_saying "--window-id of no window is refused with 255, saying so" \
+  "cannot draw into window 0x1234567 from --window-id: no such window" "$VANTREL_SAVER" --window-id 0x1234567
+if [[ -z $(first_child "$panel") ]] && no_saver_window; then
+  pass "a refused module run draws nowhere"
 else
-  fail "an unreadable \$XSCREENSAVER_WINDOW is refused with 255, drawing nowhere" "got: $rc"
+  fail "a refused module run draws nowhere" "children: $(xprobe children "$panel" | tr '\n' ' ')" "$(xprobe find)"
 fi
 
 # Without a driver, --root draws on the root window: a window over the whole

@@ -70,14 +70,13 @@ else
 fi
 bg_wait panel 10 || bg_kill panel
 
-# Previews of windows that are not there are refused at once, as on Windows.
+# Previews of windows that are not there are refused at once, as on Windows,
+# with a line that says which window and why.
 for target in 0 123456789 "$panel"; do
-  rc=$(saver_exit_code /p "$target")
-  if [[ $rc == 255 ]]; then
-    pass "/p $target (no such window) exits with 255"
-  else
-    fail "/p $target (no such window) exits with 255" "got: $rc"
-  fi
+  refused_saying "/p $target (no such window) exits with 255, saying so" \
+    "cannot draw into window $target from /p: no such window" "$VANTREL_SAVER" /p "$target"
 done
+refused_saying "/p panel (no number) exits with 255, saying so" \
+  'cannot draw into window "panel" from /p: not a window number' "$VANTREL_SAVER" /p panel
 
 report_summary

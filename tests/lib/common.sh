@@ -81,6 +81,31 @@ bg_kill_all() {
   for id in "${BG_STARTED[@]}"; do bg_kill "$id"; done
 }
 
+# --- what a picture shows ------------------------------------------------------
+
+# The colour of the bomb sprite; the bomb phase shows it over greys.
+BOMB_GREEN='#00C35F'
+
+# image_shows FILE: what a screenshot shows: "black", "bombs" (only greys,
+# black and the bomb's green, with some green), "picture" (many colours that
+# are not grey), or "other".
+image_shows() {
+  convert "$1" -unique-colors -depth 8 txt:- 2>/dev/null | awk -v green="$BOMB_GREEN" '
+    /^[0-9]+,[0-9]+:/ {
+      hex = $3
+      if (hex == green) { bomb = 1; next }
+      if (hex == "#000000") { black = 1; next }
+      r = substr(hex, 2, 2); g = substr(hex, 4, 2); b = substr(hex, 6, 2)
+      if (r == g && g == b) grey++; else colour++
+    }
+    END {
+      if (colour == 0 && bomb) print "bombs"
+      else if (colour == 0 && grey == 0 && black) print "black"
+      else if (colour > 64) print "picture"
+      else print "other"
+    }'
+}
+
 # Result counting. Every script that reports cases ends with report_summary,
 # whose last line "N passed, N failed" is what test.sh adds up.
 REPORT_PASSED=0

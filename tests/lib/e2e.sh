@@ -13,8 +13,18 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 # shellcheck source=tests/lib/xsession.sh
 source "$(dirname "${BASH_SOURCE[0]}")/xsession.sh"
 
-VANTREL_SCR=${VANTREL_SCR:-$VANTREL_ROOT/build-win/VantrelSaver.scr}
-VANTREL_PROBE=${VANTREL_PROBE:-$VANTREL_ROOT/build-win/tests/e2e/e2e_probe.exe}
+# shellcheck source=tests/lib/machine.sh
+source "$(dirname "${BASH_SOURCE[0]}")/machine.sh"
+
+# Which Windows build: test.sh names it (win32 or win64) with its programs; a
+# script started on its own takes the 32-bit build where this machine runs
+# it, the 64-bit one elsewhere.
+if [[ -z ${VANTREL_WIN_ARCH:-} ]]; then
+  if machine_wine_runs win32; then VANTREL_WIN_ARCH=win32; else VANTREL_WIN_ARCH=win64; fi
+fi
+if [[ $VANTREL_WIN_ARCH == win64 ]]; then E2E_WIN_TREE=build-win64; else E2E_WIN_TREE=build-win; fi
+VANTREL_SCR=${VANTREL_SCR:-$VANTREL_ROOT/$E2E_WIN_TREE/VantrelSaver.scr}
+VANTREL_PROBE=${VANTREL_PROBE:-$VANTREL_ROOT/$E2E_WIN_TREE/tests/e2e/e2e_probe.exe}
 
 # How long to wait for things that should happen (generous: the first start
 # of a Wine program on a small CI machine can take many seconds) and how long
@@ -38,11 +48,11 @@ e2e_begin() {
   trap 'exit 130' INT TERM
   E2E_TMP=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-e2e.XXXXXX")
   BG_DIR=$E2E_TMP
-  [[ -f $VANTREL_SCR ]] || { fail "setup: $VANTREL_SCR exists" "build it: cmake --build build-win"; report_summary; exit 1; }
-  [[ -f $VANTREL_PROBE ]] || { fail "setup: $VANTREL_PROBE exists" "build it: cmake --build build-win"; report_summary; exit 1; }
+  [[ -f $VANTREL_SCR ]] || { fail "setup: $VANTREL_SCR exists" "build it: ./setup.sh windows"; report_summary; exit 1; }
+  [[ -f $VANTREL_PROBE ]] || { fail "setup: $VANTREL_PROBE exists" "build it: ./setup.sh windows"; report_summary; exit 1; }
   if [[ ${VANTREL_SESSION:-0} != 1 ]]; then
     E2E_OWN_SESSION=1
-    if ! { xsession_start_display && xsession_start_wine; }; then
+    if ! { xsession_start_display && xsession_start_wine "$VANTREL_WIN_ARCH"; }; then
       fail "setup: a private X display and Wine prefix"
       report_summary
       exit 1

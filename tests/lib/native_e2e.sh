@@ -21,9 +21,6 @@ NATIVE_APPEAR_TIMEOUT=${NATIVE_APPEAR_TIMEOUT:-30}
 NATIVE_EXIT_TIMEOUT=${NATIVE_EXIT_TIMEOUT:-20}
 NATIVE_QUIET_SPAN=${NATIVE_QUIET_SPAN:-2}
 
-# The colour of the bomb sprite; the bomb phase shows it over greys.
-BOMB_GREEN='#00C35F'
-
 NATIVE_TMP=
 NATIVE_OWN_SESSION=0
 NATIVE_EXTRA_XVFB=()
@@ -103,6 +100,20 @@ saver_exit_code() {
   fi
 }
 
+# refused_saying NAME LINE COMMAND...: COMMAND (a saver run) must end with
+# 255 at once and print one line, "vantrel-saver: LINE", and nothing else.
+refused_saying() {
+  local name=$1 line=$2; shift 2
+  local out rc
+  out=$(timeout -k 5 "$NATIVE_EXIT_TIMEOUT" "$@" 2>&1)
+  rc=$?
+  if [[ $rc == 255 && $out == "vantrel-saver: $line" ]]; then
+    pass "$name"
+  else
+    fail "$name" "status $rc, want 255" "output: $out" "want: vantrel-saver: $line"
+  fi
+}
+
 xprobe() { timeout -k 5 30 "$X11_PROBE" "$@"; }
 
 # field LINE KEY: the value of KEY=value in a probe line.
@@ -144,26 +155,11 @@ first_child() { xprobe children "$1" 2>/dev/null | head -n1; }
 
 # --- what is on the screen -----------------------------------------------------
 
-# shows WINDOW: what a window shows now: "black", "bombs" (only greys, black
-# and the bomb's green, with some green), "picture" (many colours that are
-# not grey), or "other".
+# shows WINDOW: what a window shows now, as image_shows says.
 shows() {
   local shot=$NATIVE_TMP/shot.ppm
   xprobe shot "$1" "$shot" 2>/dev/null || { echo other; return; }
-  convert "$shot" -unique-colors -depth 8 txt:- 2>/dev/null | awk -v green="$BOMB_GREEN" '
-    /^[0-9]+,[0-9]+:/ {
-      hex = $3
-      if (hex == green) { bomb = 1; next }
-      if (hex == "#000000") { black = 1; next }
-      r = substr(hex, 2, 2); g = substr(hex, 4, 2); b = substr(hex, 6, 2)
-      if (r == g && g == b) grey++; else colour++
-    }
-    END {
-      if (colour == 0 && bomb) print "bombs"
-      else if (colour == 0 && grey == 0 && black) print "black"
-      else if (colour > 64) print "picture"
-      else print "other"
-    }'
+  image_shows "$shot"
 }
 window_shows() { [[ $(shows "$1") == "$2" ]]; }
 

@@ -2,7 +2,7 @@
 # drives real windows. Source tests/lib/common.sh first.
 #
 #   xsession_start_display [WxHxDEPTH]   exports DISPLAY; sets XSESSION_XVFB_PID
-#   xsession_start_wine                  exports WINEPREFIX and friends, boots it
+#   xsession_start_wine [win32|win64]    exports WINEPREFIX and friends, boots it
 #   xsession_cleanup                     stops Wine and Xvfb, removes the prefix
 #
 # The start functions log what went wrong and return 1; callers decide whether
@@ -16,6 +16,7 @@ VANTREL_LIB_XSESSION=1
 XSESSION_XVFB_PID=
 XSESSION_TMP=
 XSESSION_PREFIX=
+XSESSION_PATH_BEFORE=
 XSESSION_SCREEN=${XSESSION_SCREEN:-1024x768x24}
 
 # Xvfb picks a free display itself (-displayfd) so parallel runs and a user's
@@ -47,17 +48,32 @@ xsession_screen_size() {
   xdpyinfo 2>/dev/null | sed -n 's/^ *dimensions: *\([0-9]*\)x\([0-9]*\) pixels.*/\1 \2/p' | head -n1
 }
 
-# A fresh 32-bit prefix, quiet and without prompts: the Mono and Gecko
-# installers would otherwise open dialogs that nobody answers, and a crashing
-# program would wait on the crash dialog instead of ending.
+# A fresh prefix, quiet and without prompts: the Mono and Gecko installers
+# would otherwise open dialogs that nobody answers, and a crashing program
+# would wait on the crash dialog instead of ending. A 32-bit prefix (the
+# default) runs the 32-bit build; a 64-bit one runs the 64-bit build, through
+# the 64-bit loader even where the 32-bit one is installed too: `wine`,
+# wineboot and regedit then all reach it through a folder put first on PATH.
 xsession_start_wine() {
+  local arch=${1:-win32}
   command -v wine >/dev/null || { log "wine is not installed (run ./setup.sh)"; return 1; }
   [[ -n ${DISPLAY:-} ]] || { log "xsession_start_wine needs a display"; return 1; }
   XSESSION_PREFIX=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-wine.XXXXXX")
   export WINEPREFIX=$XSESSION_PREFIX
-  export WINEARCH=win32
+  export WINEARCH=$arch
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  if [[ $arch == win64 ]]; then
+    local bin=$XSESSION_PREFIX.bin loader=${MACHINE_WINE64:-/usr/lib/wine/wine64} name
+    mkdir -p "$bin"
+    for name in wine wine-stable wine64; do
+      printf '#!/bin/sh\nexec %s "$@"\n' "$loader" >"$bin/$name"
+      chmod +x "$bin/$name"
+    done
+    export WINELOADER=$loader
+    XSESSION_PATH_BEFORE=$PATH
+    export PATH=$bin:$PATH
+  fi
   log "booting Wine prefix $WINEPREFIX"
   local started=$SECONDS
   # The first boot of a prefix is slow (minutes on a small machine); wineboot
@@ -81,8 +97,13 @@ xsession_cleanup() {
   if [[ -n $XSESSION_PREFIX ]]; then
     WINEPREFIX=$XSESSION_PREFIX wineserver -k >/dev/null 2>&1 || true
     WINEPREFIX=$XSESSION_PREFIX timeout 30 wineserver -w >/dev/null 2>&1 || true
-    rm -rf "$XSESSION_PREFIX" "$XSESSION_PREFIX.boot.log"
+    rm -rf "$XSESSION_PREFIX" "$XSESSION_PREFIX.boot.log" "$XSESSION_PREFIX.bin"
     XSESSION_PREFIX=
+    if [[ -n $XSESSION_PATH_BEFORE ]]; then
+      export PATH=$XSESSION_PATH_BEFORE
+      XSESSION_PATH_BEFORE=
+      unset WINELOADER
+    fi
   fi
   if [[ -n $XSESSION_XVFB_PID ]]; then
     kill "$XSESSION_XVFB_PID" 2>/dev/null || true

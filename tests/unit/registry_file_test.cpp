@@ -5,11 +5,16 @@
 #include <layer_hooks.h>
 #include <windows.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -739,6 +744,57 @@ TEST_F(RegistryFileTest, InterruptedSaveLeavesTheOldFileAndNoTemporaryFile)
     EXPECT_EQ(1u, Number("Software\\Test", "First"));
     EXPECT_EQ(2u, Number("Software\\Test", "Second"));
     EXPECT_EQ(3u, Number("Software\\Test", "Third"));
+}
+
+TEST_F(RegistryFileTest, ASignalThatEndsTheProcessMidSaveWaitsForTheSaveToFinish)
+{
+    Restart();
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Test", "First", 1));
+    pid_t child = fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+        // As a second SIGTERM finds it: nothing left to handle it.
+        signal(SIGTERM, SIG_DFL);
+        layer::SetRegistrySaveHook([] { raise(SIGTERM); });
+        PutNumber("Software\\Test", "Second", 2);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(std::vector<std::string>{"registry.reg"}, FolderEntries());
+    Restart();
+    EXPECT_EQ(2u, Number("Software\\Test", "Second"));
+}
+
+TEST_F(RegistryFileTest, ASaveRemovesLeftoversOnlyOfSavesThatCannotStillBeWriting)
+{
+    auto make = [this](const std::string &name, int ageSeconds) {
+        const std::string path = folder + "/" + name;
+        WriteText(path, "REGEDIT4\n");
+        timespec times[2] = {{time(nullptr) - ageSeconds, 0}, {time(nullptr) - ageSeconds, 0}};
+        utimensat(AT_FDCWD, path.c_str(), times, 0);
+        return path;
+    };
+    make("registry.reg.Ab3xYz", 120);     // a save cut short two minutes ago
+    make("registry.reg.Fresh1", 0);       // a save that may be under way
+    int held = open(make("registry.reg.Slow42", 120).c_str(), O_RDONLY);
+    ASSERT_EQ(0, flock(held, LOCK_EX));   // a live save, stuck in a slow sync
+    make("registry.reg.Ab3xY", 120);      // not names our saves make
+    make("registry.reg.bak", 120);
+    make("other.reg.Ab3xYz", 120);
+    make("registry.reg.backup", 120);     // a person's copies
+    make("registry.reg.202612", 120);
+
+    Restart();
+    ASSERT_EQ(ERROR_SUCCESS, PutNumber("Software\\Test", "Value", 1));
+    close(held);
+    std::vector<std::string> names = FolderEntries();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{"other.reg.Ab3xYz", "registry.reg", "registry.reg.202612",
+                                        "registry.reg.Ab3xY", "registry.reg.Fresh1", "registry.reg.Slow42",
+                                        "registry.reg.backup", "registry.reg.bak"}),
+              names);
 }
 
 TEST_F(RegistryFileTest, FailedKeyCreationSaveIsReported)

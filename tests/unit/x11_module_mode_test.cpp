@@ -74,6 +74,35 @@ TEST(ModuleModeTest, AnUnreadableWindowIsRefusedNotReplaced) {
     EXPECT_EQ(refused, ModuleModeArguments({"vantrel-saver", "--root"}, nullptr, 0));
 }
 
+TEST(ModuleModeTest, AWindowThatCannotBeUsedIsNamedWithTheReason) {
+    using layer::UnusableWindow;
+    // The windows there are: the root and 0x400004 (4194308).
+    auto exists = [](uint32_t id) { return id == kRoot || id == 0x400004u; };
+    auto why = [&](const Args &args, const char *driver = nullptr) {
+        return UnusableWindow(args, driver, kRoot, exists);
+    };
+    for (const Args &fine : {Args{"saver", "/p", "4194308"}, Args{"saver", "-l4194308"}, Args{"saver", "/s"},
+                             Args{"saver", "/c"}, Args{"saver"}, Args{"saver", "--window-id", "0x400004"}})
+        EXPECT_EQ("", why(fine)) << fine.back();
+    EXPECT_EQ("", why({"saver", "--root"}, "4194308"));
+    EXPECT_EQ("", why({"saver", "--root"}));  // the root window itself
+
+    EXPECT_EQ("cannot draw into window 99999999 from /p: no such window", why({"saver", "/p", "99999999"}));
+    EXPECT_EQ("cannot draw into window 0 from /P: no such window", why({"saver", "/P", "0"}));
+    EXPECT_EQ("cannot draw into window \"abc\" from /p: not a window number", why({"saver", "/p", "abc"}));
+    EXPECT_EQ("no window to draw into: /l names none", why({"saver", "/l"}));
+    EXPECT_EQ("cannot draw into window 0x1234567 from --window-id: no such window",
+              why({"saver", "--window-id", "0x1234567"}));
+    EXPECT_EQ("cannot draw into window 0x0 from --window-id: no such window", why({"saver", "--window-id=0x0"}));
+    EXPECT_EQ("cannot draw into window \"-3\" from --window-id: not a window number",
+              why({"saver", "--window-id", "-3"}, "0x400004"));
+    EXPECT_EQ("cannot draw into window \"garbage\\x0a\" from $XSCREENSAVER_WINDOW: not a window number",
+              why({"saver", "--root"}, "garbage\n"));
+    EXPECT_EQ("no window to draw into: $XSCREENSAVER_WINDOW names none", why({"saver", "--root"}, ""));
+    EXPECT_EQ("cannot draw into the root window: there is none",
+              UnusableWindow({"saver", "--root"}, nullptr, 0, exists));
+}
+
 // ---- the settings as options ------------------------------------------------
 
 using layer::ModuleOptions;
