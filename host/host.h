@@ -35,7 +35,7 @@ struct HostStateRecord {
 };
 extern HostStateRecord HostState;
 
-// The black windows over the monitors the saver does not draw on.
+// The black windows over the monitors the saver does not draw on, two each.
 enum { MaxMonitorCovers = 32 };
 struct MonitorCoverRecord {
     HWND windows[MaxMonitorCovers] = {};

@@ -1,7 +1,8 @@
 // The monitors other than the primary one: the saver draws on the primary
 // alone, and a screen saver that left the others showing the desktop would
-// show whatever was on it. Each of them gets a plain black topmost window
-// for as long as the saver window lives; input there is input to the saver.
+// show whatever was on it. Each of them is covered in plain black topmost
+// windows for as long as the saver window lives; input there is input to
+// the saver.
 #include "host/host.h"
 
 MonitorCoverRecord MonitorCovers;
@@ -43,14 +44,27 @@ static BOOL CALLBACK CoverMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM owner)
     info.cbSize = sizeof info;
     if (!GetMonitorInfoA(monitor, &info) || (info.dwFlags & MONITORINFOF_PRIMARY))
         return TRUE;
-    if (MonitorCovers.count >= MaxMonitorCovers)
-        return FALSE;
+    // Two windows, its left and right halves: a window over a whole monitor
+    // is taken for a full-screen window by Wine, whose window manager then
+    // puts it on the monitor of its choosing (the one with the keyboard,
+    // where the saver is). Halves are never taken so.
     const RECT &r = info.rcMonitor;
-    HWND cover = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, CoverClassName, "", WS_POPUP | WS_VISIBLE, r.left,
-                                 r.top, r.right - r.left, r.bottom - r.top, reinterpret_cast<HWND>(owner), nullptr,
-                                 HostState.instance, nullptr);
-    if (cover)
+    LONG middle = r.left + (r.right - r.left) / 2;
+    RECT halves[2] = {{r.left, r.top, middle, r.bottom}, {middle, r.top, r.right, r.bottom}};
+    for (const RECT &half : halves) {
+        if (half.right <= half.left)
+            continue;
+        if (MonitorCovers.count >= MaxMonitorCovers)
+            return FALSE;
+        HWND cover = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, CoverClassName, "", WS_POPUP, half.left,
+                                     half.top, half.right - half.left, half.bottom - half.top,
+                                     reinterpret_cast<HWND>(owner), nullptr, HostState.instance, nullptr);
+        if (!cover)
+            continue;
         MonitorCovers.windows[MonitorCovers.count++] = cover;
+        // Shown without taking the keyboard from the saver window.
+        ShowWindow(cover, SW_SHOWNOACTIVATE);
+    }
     return TRUE;
 }
 

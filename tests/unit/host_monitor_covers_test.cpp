@@ -1,6 +1,6 @@
-// The monitors the saver does not draw on: each is covered by a black
-// topmost window of the saver's for as long as the saver window lives, and
-// input there ends the run as input on the saver window does.
+// The monitors the saver does not draw on: each is covered in black topmost
+// windows of the saver's for as long as the saver window lives, and input
+// there ends the run as input on the saver window does.
 #include "host_fixture.h"
 #include "platform/session/layer_internal.h"
 
@@ -45,37 +45,54 @@ protected:
 
 TEST_F(MonitorCoverTest, EveryOtherMonitorIsBlackWhileTheSaverRunsOnThePrimary)
 {
-    RECT saver = {}, cover = {};
-    LONG exStyle = 0;
-    HWND owner = nullptr, foreground = nullptr;
-    std::vector<uint32_t> pixels;
-    int covers = 0;
-    HWND coverWindow = nullptr;
+    RECT saver = {};
+    struct Seen {
+        HWND window;
+        RECT rect;
+        LONG exStyle;
+        HWND owner;
+        BOOL visible;
+        std::vector<uint32_t> pixels;
+    };
+    std::vector<Seen> covers;
+    HWND foreground = nullptr;
     Run({[&] {
-        covers = MonitorCovers.count;
-        coverWindow = Cover();
         GetWindowRect(HostState.window, &saver);
-        GetWindowRect(coverWindow, &cover);
-        exStyle = GetWindowLongA(coverWindow, GWL_EXSTYLE);
-        owner = GetParent(coverWindow);
         foreground = GetForegroundWindow();
-        UpdateWindow(coverWindow);
-        pixels = layer::WindowPixels(coverWindow);
+        for (int i = 0; i < MonitorCovers.count; ++i) {
+            Seen seen = {MonitorCovers.windows[i], {}, 0, nullptr, FALSE, {}};
+            GetWindowRect(seen.window, &seen.rect);
+            seen.exStyle = GetWindowLongA(seen.window, GWL_EXSTYLE);
+            seen.owner = GetParent(seen.window);
+            seen.visible = IsWindowVisible(seen.window);
+            UpdateWindow(seen.window);
+            seen.pixels = layer::WindowPixels(seen.window);
+            covers.push_back(seen);
+        }
     }});
-    ASSERT_EQ(1, covers);
     EXPECT_EQ(0, saver.left);
     EXPECT_EQ(1920, saver.right);
     EXPECT_EQ(1080, saver.bottom);
-    EXPECT_EQ(LeftMonitor.left, cover.left);
-    EXPECT_EQ(LeftMonitor.right, cover.right);
-    EXPECT_EQ(LeftMonitor.bottom, cover.bottom);
-    EXPECT_TRUE(exStyle & WS_EX_TOPMOST);
-    EXPECT_EQ(HostState.window, owner);
     EXPECT_EQ(HostState.window, foreground) << "the saver keeps the keyboard";
-    ASSERT_EQ(1600u * 1200u, pixels.size());
-    EXPECT_EQ(0u, pixels[0]);
-    EXPECT_EQ(0u, pixels[pixels.size() - 1]);
-    EXPECT_FALSE(IsWindow(coverWindow)) << "the cover goes with the saver";
+    // Two halves, side by side, that make up the left monitor exactly.
+    ASSERT_EQ(2u, covers.size());
+    EXPECT_EQ(LeftMonitor.left, covers[0].rect.left);
+    EXPECT_EQ(covers[0].rect.right, covers[1].rect.left);
+    EXPECT_EQ(LeftMonitor.right, covers[1].rect.right);
+    size_t pixels = 0;
+    for (const Seen &cover : covers) {
+        EXPECT_EQ(LeftMonitor.top, cover.rect.top);
+        EXPECT_EQ(LeftMonitor.bottom, cover.rect.bottom);
+        EXPECT_TRUE(cover.exStyle & WS_EX_TOPMOST);
+        EXPECT_EQ(HostState.window, cover.owner);
+        EXPECT_TRUE(cover.visible);
+        ASSERT_FALSE(cover.pixels.empty());
+        EXPECT_EQ(0u, cover.pixels.front());
+        EXPECT_EQ(0u, cover.pixels.back());
+        pixels += cover.pixels.size();
+        EXPECT_FALSE(IsWindow(cover.window)) << "the covers go with the saver";
+    }
+    EXPECT_EQ(1600u * 1200u, pixels);
     EXPECT_EQ(0, MonitorCovers.count);
 }
 
@@ -111,11 +128,11 @@ TEST_F(MonitorCoverTest, InputOnACoverEndsTheRunByTheSaversRules)
 
 TEST_F(MonitorCoverTest, CoversFollowTheMonitorsAndAPreviewHasNone)
 {
-    // A change of the display makes the covers again, still one per other monitor.
+    // A change of the display makes the covers again, still two per other monitor.
     int coversAfter = 0;
     Run({[] { SendMessageA(HostState.window, WM_DISPLAYCHANGE, 32, MAKELPARAM(1920, 1080)); },
          [&] { coversAfter = MonitorCovers.count; }});
-    EXPECT_EQ(1, coversAfter);
+    EXPECT_EQ(2, coversAfter);
 
     SetUp();
     HWND hosting = MakeHostingWindow();
