@@ -35,6 +35,14 @@ struct HostStateRecord {
 };
 extern HostStateRecord HostState;
 
+// The black windows over the monitors the saver does not draw on, two each.
+enum { MaxMonitorCovers = 32 };
+struct MonitorCoverRecord {
+    HWND windows[MaxMonitorCovers] = {};
+    int count = 0;
+};
+extern MonitorCoverRecord MonitorCovers;
+
 // launch.cpp
 int SaverMain(HINSTANCE instance, HINSTANCE previousInstance, LPCSTR commandLine, int showCommand);
 DWORD ParseDecimal(LPCSTR text);
@@ -47,6 +55,10 @@ LPCSTR SaverCommandTail(LPCSTR fullCommandLine);
 // saver_window.cpp
 int RunSaverWindow(HWND parent);
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// monitor_covers.cpp
+void CoverOtherMonitors(HWND saverWindow);
+void UncoverOtherMonitors(void);
 
 // close_and_password.cpp
 LRESULT HostDefaultProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -57,8 +57,10 @@ int RunSaverWindow(HWND parent)
         HostState.window = CreateWindowExA(exStyle, SaverClassName, title, style, 0, 0, width, height, parent,
                                            nullptr, HostState.instance, nullptr);
         if (HostState.window) {
-            if (!HostState.previewMode)
+            if (!HostState.previewMode) {
+                CoverOtherMonitors(HostState.window);
                 SetForegroundWindow(HostState.window);
+            }
             MSG message = {};
             // GetMessageA's -1 (an error) keeps the loop going, as nonzero.
             while (GetMessageA(&message, nullptr, 0, 0)) {
@@ -100,6 +102,7 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
 
     case WM_DESTROY:
+        UncoverOtherMonitors();
         RestoreInputContext(window);
         PostQuitMessage(0);
         break;
@@ -141,6 +144,13 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (!HostState.previewMode &&
             (wParam == SC_NEXTWINDOW || wParam == SC_PREVWINDOW || wParam == SC_SCREENSAVE))
             return 0;
+        break;
+
+    case WM_DISPLAYCHANGE:
+        // Monitors came or went: the covers follow; the saver window keeps
+        // the size it was made with.
+        if (!HostState.previewMode && !HostState.closing)
+            CoverOtherMonitors(window);
         break;
 
     case WM_TIMER:

@@ -42,6 +42,8 @@ public:
     // The display gave a top-level window the keyboard (a window manager
     // acting on a click or on its own).
     virtual void NativeWindowFocused(uintptr_t /*nativeWindow*/) {}
+    // Monitors came, went or changed: Monitors() says what they are now.
+    virtual void DisplayChanged() {}
 };
 
 // One monitor of the display, in screen coordinates (the virtual screen's:
@@ -52,6 +54,16 @@ struct Monitor {
     RECT work = {0, 0, 0, 0};  // what panels and docks leave of it
     bool primary = false;
     std::string name;          // the display's own name for it (RandR output, Wayland output)
+};
+
+// A full-screen run that gives every monitor a process of its own
+// (session/monitor_run.cpp) tells each process's display which monitor is
+// its own. The layer turns coordinates itself (backends/display_view.cpp):
+// the backend goes on working in the display's coordinates; this is for
+// what coordinates cannot say.
+struct DisplayShare {
+    std::string run;   // the same in every process of the run
+    Monitor monitor;   // this process's, in the display's coordinates
 };
 
 struct NativeWindowRequest {
@@ -81,6 +93,16 @@ public:
         whole.name = "SCREEN0";
         return {whole};
     }
+    // This process shares the display with the other processes of a run,
+    // one per monitor. Windows of the run do not count as another saver
+    // already running (FindForeignWindow passes over them), a full-screen
+    // window takes the keyboard when none of the run holds it and leaves
+    // the pointer to the window under it, and a display that places
+    // full-screen windows itself (Wayland) puts them on `share.monitor`.
+    virtual void ShareDisplay(const DisplayShare & /*share*/) {}
+    // True when a full-screen run is to give each monitor a process of its
+    // own; a display that cannot share itself out (headless) keeps one.
+    virtual bool SavesMonitorsApart() const { return false; }
     // The HWND value of the desktop window (the root window on X11).
     virtual uintptr_t DesktopWindow() = 0;
 
@@ -126,6 +148,28 @@ public:
 };
 
 std::unique_ptr<Backend> CreateHeadlessBackend(int width, int height);
+// A headless desktop with these monitors, the primary first (the screen is
+// their bounds, from 0,0); the one-monitor desktop when the list is empty.
+std::unique_ptr<Backend> CreateHeadlessBackend(int width, int height, const std::vector<Monitor> &monitors);
+// Monitors as "WxH+X+Y" items separated by commas, the primary first, each
+// within +-32767 and at most 16384 pixels a side; false (and nothing in
+// `monitors`) for anything else, an empty list and more than 16 monitors
+// included. Names are "HEADLESS-1", "HEADLESS-2", ...
+bool ParseMonitorList(const char *text, std::vector<Monitor> *monitors);
+// One "WxH+X+Y" item as ParseMonitorList reads it.
+bool ParseMonitorGeometry(const char *text, RECT *rect);
+
+// What a process of the layer sees of a display: its coordinates moved so
+// that `origin` (a point of the display's) is 0,0, as Windows has the
+// primary monitor's corner there; with `only`, that monitor of the
+// display alone is the whole screen, as each process of a run that gives
+// every monitor a process of its own sees it.
+struct DisplayView {
+    POINT origin = {0, 0};
+    bool confined = false;
+    Monitor only;  // in the display's coordinates
+};
+std::unique_ptr<Backend> ViewOfDisplay(std::unique_ptr<Backend> display, const DisplayView &view);
 // The X server named by `displayName` (null: $DISPLAY), or null when it
 // cannot be reached or offers no visual the layer can draw with; `why` then
 // says what went wrong.

@@ -32,6 +32,8 @@ typedef short SHORT;
 typedef unsigned short USHORT;
 typedef char CHAR;
 typedef unsigned char UCHAR;
+// Windows' wide characters are UTF-16 units, whatever wchar_t is here.
+typedef uint16_t WCHAR;
 typedef void *PVOID;
 typedef void *LPVOID;
 typedef const void *LPCVOID;
@@ -72,6 +74,7 @@ DECLARE_HANDLE(HFONT);
 DECLARE_HANDLE(HRGN);
 DECLARE_HANDLE(HKEY);
 DECLARE_HANDLE(HIMC);
+DECLARE_HANDLE(HMONITOR);
 typedef HINSTANCE HMODULE;
 typedef HICON HCURSOR;
 typedef void *HGDIOBJ;
@@ -260,6 +263,7 @@ typedef PTOP_LEVEL_EXCEPTION_FILTER LPTOP_LEVEL_EXCEPTION_FILTER;
 #define ERROR_CLASS_HAS_WINDOWS 1412L
 #define ERROR_INVALID_INDEX 1413L
 #define ERROR_INVALID_SPI_VALUE 1439L
+#define ERROR_INVALID_MONITOR_HANDLE 1461L
 #define ERROR_TLW_WITH_WSCHILD 1406L
 #define ERROR_INVALID_FILTER_PROC 1427L
 #define ERROR_CONTROL_ID_NOT_FOUND 1421L
@@ -293,6 +297,7 @@ typedef PTOP_LEVEL_EXCEPTION_FILTER LPTOP_LEVEL_EXCEPTION_FILTER;
 #define WM_WINDOWPOSCHANGED 0x0047
 #define WM_HELP 0x0053
 #define WM_CONTEXTMENU 0x007B
+#define WM_DISPLAYCHANGE 0x007E
 #define WM_STYLECHANGING 0x007C
 #define WM_STYLECHANGED 0x007D
 #define WM_NCCREATE 0x0081
@@ -470,6 +475,8 @@ typedef PTOP_LEVEL_EXCEPTION_FILTER LPTOP_LEVEL_EXCEPTION_FILTER;
 #define SM_CYCURSOR 14
 #define SM_CXSMICON 49
 #define SM_CYSMICON 50
+#define SM_XVIRTUALSCREEN 76
+#define SM_YVIRTUALSCREEN 77
 #define SM_CXVIRTUALSCREEN 78
 #define SM_CYVIRTUALSCREEN 79
 #define SM_CMONITORS 80
@@ -1170,6 +1177,40 @@ HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
 // ---- system -------------------------------------------------------------------------------
 int WINAPI GetSystemMetrics(int nIndex);
 BOOL WINAPI SystemParametersInfoA(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni);
+
+// ---- monitors -------------------------------------------------------------------------------
+#define MONITOR_DEFAULTTONULL 0x00000000
+#define MONITOR_DEFAULTTOPRIMARY 0x00000001
+#define MONITOR_DEFAULTTONEAREST 0x00000002
+#define MONITORINFOF_PRIMARY 0x00000001
+#define CCHDEVICENAME 32
+typedef struct tagMONITORINFO {
+    DWORD cbSize;
+    RECT rcMonitor;
+    RECT rcWork;
+    DWORD dwFlags;
+} MONITORINFO, *LPMONITORINFO;
+typedef struct tagMONITORINFOEXA {
+    DWORD cbSize;
+    RECT rcMonitor;
+    RECT rcWork;
+    DWORD dwFlags;
+    CHAR szDevice[CCHDEVICENAME];
+} MONITORINFOEXA, *LPMONITORINFOEXA;
+typedef struct tagMONITORINFOEXW {
+    DWORD cbSize;
+    RECT rcMonitor;
+    RECT rcWork;
+    DWORD dwFlags;
+    WCHAR szDevice[CCHDEVICENAME];
+} MONITORINFOEXW, *LPMONITORINFOEXW;
+typedef BOOL(CALLBACK *MONITORENUMPROC)(HMONITOR, HDC, LPRECT, LPARAM);
+BOOL WINAPI EnumDisplayMonitors(HDC hdc, LPCRECT lprcClip, MONITORENUMPROC lpfnEnum, LPARAM dwData);
+HMONITOR WINAPI MonitorFromWindow(HWND hwnd, DWORD dwFlags);
+HMONITOR WINAPI MonitorFromPoint(POINT pt, DWORD dwFlags);
+HMONITOR WINAPI MonitorFromRect(LPCRECT lprc, DWORD dwFlags);
+BOOL WINAPI GetMonitorInfoA(HMONITOR hMonitor, LPMONITORINFO lpmi);
+BOOL WINAPI GetMonitorInfoW(HMONITOR hMonitor, LPMONITORINFO lpmi);
 
 // ---- registry (HKEY_CURRENT_USER) -------------------------------------------------------
 LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult);

@@ -50,11 +50,47 @@ static void CreateDesktopRecord() {
     s.windows[(uintptr_t)w->handle] = std::move(w);
 }
 
-static void Start(std::unique_ptr<Backend> backend) {
+MonitorShare MonitorShareFromEnvironment() {
+    MonitorShare share;
+    RECT rect;
+    if (ParseMonitorGeometry(std::getenv("VANTREL_MONITOR"), &rect)) {
+        share.confined = true;
+        share.monitor.rect = share.monitor.work = rect;
+        share.monitor.primary = true;
+        if (const char *name = std::getenv("VANTREL_MONITOR_NAME")) share.monitor.name = name;
+    }
+    if (const char *run = std::getenv("VANTREL_RUN")) share.run = run;
+    return share;
+}
+
+// The display as a program sees it on Windows: the primary monitor's corner
+// at 0,0, so that a window made at 0,0 lands on it; or, in one process of a
+// run of one per monitor, that process's monitor as the whole screen.
+static std::unique_ptr<Backend> SeenAsWindowsSeesIt(std::unique_ptr<Backend> display, const MonitorShare &share,
+                                                    POINT *origin) {
+    DisplayView view;
+    if (share.confined) {
+        view.confined = true;
+        view.only = share.monitor;
+        if (view.only.name.empty()) view.only.name = "MONITOR";
+        view.origin = {share.monitor.rect.left, share.monitor.rect.top};
+        display->ShareDisplay(DisplayShare{share.run, share.monitor});
+    } else {
+        std::vector<Monitor> monitors = display->Monitors();
+        if (!monitors.empty()) view.origin = {monitors.front().rect.left, monitors.front().rect.top};
+    }
+    *origin = view.origin;
+    if (!view.confined && view.origin.x == 0 && view.origin.y == 0) return display;
+    return ViewOfDisplay(std::move(display), view);
+}
+
+static void Start(std::unique_ptr<Backend> backend, const MonitorShare &share = MonitorShare()) {
     State &s = S();
-    s.backend = std::move(backend);
-    s.backend->ScreenSize(&s.screenWidth, &s.screenHeight);
+    s.backend = SeenAsWindowsSeesIt(std::move(backend), share, &s.displayOrigin);
+    s.confined = share.confined;
+    s.run = share.run;
     s.currentCursor = StockArrowCursor();
+    RefreshMonitors();
     CreateDesktopRecord();
     RegisterSystemClasses();
     FollowNativePointer();
@@ -62,7 +98,7 @@ static void Start(std::unique_ptr<Backend> backend) {
 
 void StartLayer(std::unique_ptr<Backend> backend) {
     if (S().backend) return;
-    Start(std::move(backend));
+    Start(std::move(backend), MonitorShareFromEnvironment());
 }
 
 bool ParseSize(const char *text, int *width, int *height) {
@@ -93,11 +129,15 @@ void StartForRun(bool namesXWindow) {
     BackendChoice choice = ChooseBackend(std::getenv("VANTREL_BACKEND"), std::getenv("WAYLAND_DISPLAY"),
                                          std::getenv("DISPLAY"), namesXWindow);
     if (!choice.warning.empty()) std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, choice.warning.c_str());
+    MonitorShare share = MonitorShareFromEnvironment();
     switch (choice.plan) {
     case BackendPlan::Headless: {
         int w = 1024, h = 768;
         ParseSize(std::getenv("VANTREL_HEADLESS_SIZE"), &w, &h);
-        Start(CreateHeadlessBackend(w, h));
+        // A list that cannot be read is one monitor of the desktop's size.
+        std::vector<Monitor> monitors;
+        ParseMonitorList(std::getenv("VANTREL_HEADLESS_MONITORS"), &monitors);
+        Start(CreateHeadlessBackend(w, h, monitors), share);
         return;
     }
     case BackendPlan::PreviewNeedsX:
@@ -107,9 +147,17 @@ void StartForRun(bool namesXWindow) {
     case BackendPlan::Wayland:
     case BackendPlan::WaylandElseX11: {
         std::string why;
-        std::unique_ptr<Backend> display = CreateWaylandBackend(nullptr, "", &why);
+        // One process of a run of one per output takes that output alone,
+        // which the compositor then reports as the whole screen at 0,0.
+        std::string output = share.confined ? share.monitor.name : std::string();
+        std::unique_ptr<Backend> display = CreateWaylandBackend(nullptr, output, &why);
         if (display) {
-            Start(std::move(display));
+            if (share.confined) {
+                int w = 0, h = 0;
+                display->ScreenSize(&w, &h);
+                share.monitor.rect = share.monitor.work = {0, 0, w, h};
+            }
+            Start(std::move(display), share);
             return;
         }
         if (choice.plan == BackendPlan::Wayland) CannotOpen(why);
@@ -120,12 +168,14 @@ void StartForRun(bool namesXWindow) {
     std::string why;
     std::unique_ptr<Backend> display = CreateX11Backend(nullptr, &why);
     if (!display) CannotOpen(why);
-    Start(std::move(display));
+    Start(std::move(display), share);
 }
 
 void EnsureStarted() { StartForRun(false); }
 
-void ResetLayer(std::unique_ptr<Backend> backend) {
+void ResetLayer(std::unique_ptr<Backend> backend) { ResetLayer(std::move(backend), MonitorShare()); }
+
+void ResetLayer(std::unique_ptr<Backend> backend, const MonitorShare &share) {
     State &s = S();
     if (s.backend) DestroyAllWindows();
     ResetGdi();
@@ -133,7 +183,7 @@ void ResetLayer(std::unique_ptr<Backend> backend) {
     // reset could forget.
     s.~State();
     new (&s) State();
-    Start(std::move(backend));
+    Start(std::move(backend), share);
     ResetExceptionState();
     ResetLastError();
     ClearTerminationRequest();

@@ -151,8 +151,17 @@ struct FrameRateOverlay {
 
 struct State {
     std::unique_ptr<Backend> backend;
+    // The primary monitor's size (SM_CXSCREEN, the desktop window's).
     int screenWidth = 0;
     int screenHeight = 0;
+    // The display's monitors, the primary first at 0,0, and their bounds.
+    std::vector<Monitor> monitors;
+    RECT virtualScreen = {0, 0, 0, 0};
+    // Where the layer's 0,0 is in the display's own coordinates.
+    POINT displayOrigin = {0, 0};
+    // One process of a run of one per monitor (MonitorShare), or alone.
+    bool confined = false;
+    std::string run;
 
     // user
     std::vector<std::unique_ptr<WindowClass>> classes;
@@ -228,6 +237,26 @@ void EnsureStarted();
 // Starts over on `backend`, as ResetHeadless does on a headless desktop: for
 // tests of what the layer makes of a backend's reports.
 void ResetLayer(std::unique_ptr<Backend> backend);
+
+// ---- monitors ----------------------------------------------------------------
+// What the environment asks of one process of a run that gives every monitor
+// a process of its own (session/monitor_run.cpp sets it for each):
+//   VANTREL_MONITOR       its monitor, "WxH+X+Y" in the display's coordinates;
+//                         that monitor alone is then its whole screen
+//   VANTREL_MONITOR_NAME  the display's name for it (optional)
+//   VANTREL_RUN           the run's id, the same in all of them (optional);
+//                         a process with one never splits again
+struct MonitorShare {
+    bool confined = false;
+    Monitor monitor;
+    std::string run;
+};
+MonitorShare MonitorShareFromEnvironment();
+// Starts over on `backend` seen as one process of such a run sees it.
+void ResetLayer(std::unique_ptr<Backend> backend, const MonitorShare &share);
+// Asks the display for its monitors again (user/monitor.cpp): the list,
+// the screen metrics and the desktop window's size follow.
+void RefreshMonitors();
 
 // ---- time ----------------------------------------------------------------
 uint64_t LayerNow();  // milliseconds, never going back

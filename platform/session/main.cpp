@@ -16,6 +16,7 @@
 #include "session/layer_internal.h"
 #include "session/backend_choice.h"
 #include "session/module_mode.h"
+#include "session/monitor_run.h"
 #include "session/termination.h"
 
 int main(int argc, char **argv) {
@@ -57,6 +58,9 @@ int main(int argc, char **argv) {
     layer::SetCommandLine(layer::BuildCommandLine(arguments));
     LPSTR line = GetCommandLineA();
     LPSTR tail = line + (layer::CommandLineTail(line) - line);
+    // Several monitors: a whole saver on each, in a process of its own.
+    int runStatus = 0;
+    if (layer::RunOnePerMonitor(tail, argv, &runStatus)) return runStatus;
     int status = WinMain(GetModuleHandleA(nullptr), nullptr, tail, SW_SHOWNORMAL);
     // The program refuses such a window with -1 and no word, as Windows
     // programs do; here someone at a terminal or a driver's log should learn why.

@@ -11,6 +11,7 @@ namespace layer {
 namespace {
 
 volatile sig_atomic_t requested = 0;
+volatile sig_atomic_t childExited = 0;
 int wakePipe[2] = {-1, -1};
 int holds = 0;
 sigset_t heldFrom;  // the mask before the outermost hold
@@ -26,6 +27,21 @@ void OnTerminationSignal(int) {
         ssize_t ignored = write(wakePipe[1], &byte, 1);
         (void)ignored;
     }
+    errno = saved;
+}
+
+void Wake() {
+    if (wakePipe[1] >= 0) {
+        char byte = 1;
+        ssize_t ignored = write(wakePipe[1], &byte, 1);
+        (void)ignored;
+    }
+}
+
+void OnChildExit(int) {
+    int saved = errno;
+    childExited = 1;
+    Wake();
     errno = saved;
 }
 
@@ -71,6 +87,22 @@ bool TakeTerminationRequest() {
 void ClearTerminationRequest() {
     requested = 0;
     Drain();
+}
+
+void WatchChildExits() {
+    struct sigaction action = {};
+    action.sa_handler = OnChildExit;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+    sigaction(SIGCHLD, &action, nullptr);
+}
+
+bool TakeChildExit() {
+    // Drained first: an end that comes after this is a byte for the next wait.
+    Drain();
+    if (!childExited) return false;
+    childExited = 0;
+    return true;
 }
 
 void HoldTermination() {

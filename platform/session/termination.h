@@ -31,6 +31,12 @@ void ClearTerminationRequest();
 void HoldTermination();
 void ReleaseTermination();
 
+// A process that waits for children of its own: a child's end makes the
+// wake descriptor readable too, and TakeChildExit says so once for each
+// batch of ends (draining the descriptor whatever it held).
+void WatchChildExits();
+bool TakeChildExit();
+
 }  // namespace layer
 
 #endif

@@ -110,10 +110,11 @@ void QueueWheel(UINT message, int delta) {
     QueueInput(InputMsg(target, message, wp, MAKELPARAM(s.cursor.x, s.cursor.y)));
 }
 
+// The cursor stays on the virtual screen, as Windows keeps it.
 void ClampToScreen(int *x, int *y) {
-    State &s = S();
-    *x = std::clamp(*x, 0, std::max(0, s.screenWidth - 1));
-    *y = std::clamp(*y, 0, std::max(0, s.screenHeight - 1));
+    const RECT &v = S().virtualScreen;
+    *x = std::clamp<int>(*x, v.left, std::max(v.left, v.right - 1));
+    *y = std::clamp<int>(*y, v.top, std::max(v.top, v.bottom - 1));
 }
 
 // The active window takes the keyboard back from a window the display
@@ -172,6 +173,15 @@ public:
             return;
         }
         if (S().active != hwnd) ActivateWindow(hwnd);
+    }
+    void DisplayChanged() override {
+        RefreshMonitors();
+        State &s = S();
+        // Every top-level window hears of it, as a broadcast reaches them.
+        std::vector<HWND> tops = s.topLevels;
+        for (HWND top : tops)
+            if (FindWindowRecord(top))
+                SendMessageA(top, WM_DISPLAYCHANGE, 32, MAKELPARAM(s.screenWidth, s.screenHeight));
     }
     void NativeWindowGone(uintptr_t nativeWindow) override {
         State &s = S();

@@ -41,10 +41,12 @@ int WINAPI GetSystemMetrics(int nIndex) {
     EnsureStarted();
     State &s = S();
     switch (nIndex) {
-    case SM_CXSCREEN:
-    case SM_CXVIRTUALSCREEN: return s.screenWidth;
-    case SM_CYSCREEN:
-    case SM_CYVIRTUALSCREEN: return s.screenHeight;
+    case SM_CXSCREEN: return s.screenWidth;
+    case SM_CYSCREEN: return s.screenHeight;
+    case SM_XVIRTUALSCREEN: return s.virtualScreen.left;
+    case SM_YVIRTUALSCREEN: return s.virtualScreen.top;
+    case SM_CXVIRTUALSCREEN: return s.virtualScreen.right - s.virtualScreen.left;
+    case SM_CYVIRTUALSCREEN: return s.virtualScreen.bottom - s.virtualScreen.top;
     case SM_CXVSCROLL:
     case SM_CYHSCROLL: return 17;
     case SM_CYCAPTION: return 23;
@@ -58,7 +60,7 @@ int WINAPI GetSystemMetrics(int nIndex) {
     case SM_CYCURSOR: return 32;
     case SM_CXSMICON:
     case SM_CYSMICON: return 16;
-    case SM_CMONITORS: return 1;
+    case SM_CMONITORS: return (int)s.monitors.size();
     }
     return 0;
 }

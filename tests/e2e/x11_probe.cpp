@@ -44,7 +44,7 @@ int NoteError(Display *, XErrorEvent *error) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: x11_probe makewindow WxH+X+Y | cover | destroy ID | info ID | children ID | top |"
-                 " find [TITLE] | cursor | shot ID FILE\n");
+                 " find [TITLE] | list [TITLE] | cursor | shot ID FILE\n");
     return 2;
 }
 
@@ -183,6 +183,22 @@ int Find(const char *title) {
     return found ? 0 : 1;
 }
 
+// Every saver window titled TITLE, one "window=ID" line each, bottom first.
+int List(const char *title) {
+    Atom win32Class = XInternAtom(display, "_VANTREL_WIN32_CLASS", False);
+    Window root, parent, *children = nullptr;
+    unsigned count = 0, found = 0;
+    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+    for (unsigned i = 0; i < count; ++i) {
+        if (Text(children[i], win32Class) == "WindowsScreenSaverClass" && Text(children[i], XA_WM_NAME) == title) {
+            ++found;
+            std::printf("window=%lu\n", (unsigned long)children[i]);
+        }
+    }
+    if (children) XFree(children);
+    return found ? 0 : 1;
+}
+
 int CursorState() {
     int eventBase, errorBase;
     if (!XFixesQueryExtension(display, &eventBase, &errorBase)) {
@@ -257,6 +273,8 @@ int main(int argc, char **argv) {
         result = Top();
     } else if (command == "find" && (argc == 2 || argc == 3)) {
         result = Find(argc == 3 ? argv[2] : "Screen Saver");
+    } else if (command == "list" && (argc == 2 || argc == 3)) {
+        result = List(argc == 3 ? argv[2] : "Screen Saver");
     } else if (command == "cursor" && argc == 2) {
         result = CursorState();
     } else if ((command == "destroy" || command == "info" || command == "children") && argc == 3 &&

@@ -21,6 +21,7 @@ protected:
         layer::SetTickCount(1000);
         layer::SetCursorPosition(100, 100);
         HostState = HostStateRecord{};
+        MonitorCovers = MonitorCoverRecord{};
         instance = GetModuleHandleA(nullptr);
         HostState.instance = instance;
         ScriptIdle({});  // no loop may wait for ever on the headless desktop

@@ -8,20 +8,40 @@
 
 #include "session/termination.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <set>
+#include <string>
 
 namespace layer {
 namespace {
 
 class HeadlessBackend final : public Backend {
 public:
-    HeadlessBackend(int width, int height) : width_(width), height_(height) {}
+    HeadlessBackend(int width, int height, const std::vector<Monitor> &monitors)
+        : width_(width), height_(height), monitors_(monitors) {
+        if (monitors_.empty()) return;
+        RECT bounds = monitors_.front().rect;
+        for (const Monitor &m : monitors_) {
+            bounds.left = std::min(bounds.left, m.rect.left);
+            bounds.top = std::min(bounds.top, m.rect.top);
+            bounds.right = std::max(bounds.right, m.rect.right);
+            bounds.bottom = std::max(bounds.bottom, m.rect.bottom);
+        }
+        width_ = bounds.right - bounds.left;
+        height_ = bounds.bottom - bounds.top;
+    }
 
     const char *Name() const override { return "headless"; }
 
     void ScreenSize(int *width, int *height) override {
         *width = width_;
         *height = height_;
+    }
+    std::vector<Monitor> Monitors() override {
+        if (monitors_.empty()) return Backend::Monitors();
+        return monitors_;
     }
 
     uintptr_t DesktopWindow() override { return kDesktop; }
@@ -76,6 +96,7 @@ private:
     static constexpr uintptr_t kDesktop = 0x10010;
     int width_;
     int height_;
+    std::vector<Monitor> monitors_;
     uintptr_t next_ = 0x10020;
     std::set<uintptr_t> live_;
 };
@@ -83,7 +104,79 @@ private:
 }  // namespace
 
 std::unique_ptr<Backend> CreateHeadlessBackend(int width, int height) {
-    return std::make_unique<HeadlessBackend>(width, height);
+    return std::make_unique<HeadlessBackend>(width, height, std::vector<Monitor>());
+}
+
+std::unique_ptr<Backend> CreateHeadlessBackend(int width, int height, const std::vector<Monitor> &monitors) {
+    return std::make_unique<HeadlessBackend>(width, height, monitors);
+}
+
+namespace {
+
+// Digits only (no sign, blanks or base of strtol's), at most `limit`.
+bool ReadNumber(const char **text, long limit, long *value) {
+    const char *p = *text;
+    long v = 0;
+    if (!std::isdigit((unsigned char)*p)) return false;
+    for (; std::isdigit((unsigned char)*p); ++p) {
+        v = v * 10 + (*p - '0');
+        if (v > limit) return false;
+    }
+    *value = v;
+    *text = p;
+    return true;
+}
+
+// "+N" or "-N": a monitor may lie left of or above the primary one.
+bool ReadOffset(const char **text, long *value) {
+    char sign = **text;
+    if (sign != '+' && sign != '-') return false;
+    ++*text;
+    if (!ReadNumber(text, 32767, value)) return false;
+    if (sign == '-') *value = -*value;
+    return true;
+}
+
+bool ReadGeometry(const char **text, RECT *rect) {
+    long w, h, x, y;
+    if (!ReadNumber(text, 16384, &w) || w < 1) return false;
+    if (**text != 'x' && **text != 'X') return false;
+    ++*text;
+    if (!ReadNumber(text, 16384, &h) || h < 1) return false;
+    if (!ReadOffset(text, &x) || !ReadOffset(text, &y)) return false;
+    // Screen coordinates stay within what a 16-bit X coordinate holds.
+    if (x + w > 32767 || y + h > 32767) return false;
+    *rect = {(LONG)x, (LONG)y, (LONG)(x + w), (LONG)(y + h)};
+    return true;
+}
+
+}  // namespace
+
+bool ParseMonitorGeometry(const char *text, RECT *rect) {
+    if (!text) return false;
+    RECT r;
+    if (!ReadGeometry(&text, &r) || *text) return false;
+    *rect = r;
+    return true;
+}
+
+bool ParseMonitorList(const char *text, std::vector<Monitor> *monitors) {
+    constexpr size_t kMostMonitors = 16;
+    monitors->clear();
+    if (!text || !*text) return false;
+    std::vector<Monitor> list;
+    for (;;) {
+        Monitor m;
+        if (list.size() == kMostMonitors || !ReadGeometry(&text, &m.rect)) return false;
+        m.work = m.rect;
+        m.primary = list.empty();
+        m.name = "HEADLESS-" + std::to_string(list.size() + 1);
+        list.push_back(m);
+        if (!*text) break;
+        if (*text++ != ',') return false;
+    }
+    *monitors = std::move(list);
+    return true;
 }
 
 }  // namespace layer

@@ -176,6 +176,9 @@ public:
     const char *Name() const override { return "wayland"; }
     void ScreenSize(int *width, int *height) override;
     std::vector<Monitor> Monitors() override;
+    // A full-screen run gives every output a process of its own, each
+    // confined to its output by name.
+    bool SavesMonitorsApart() const override { return confinedName_.empty(); }
     uintptr_t DesktopWindow() override { return kDesktop; }
     uintptr_t CreateNativeWindow(const NativeWindowRequest &request) override;
     void DestroyNativeWindow(uintptr_t window) override;

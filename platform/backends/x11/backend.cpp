@@ -11,6 +11,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xinerama.h>
+#include <X11/extensions/Xrandr.h>
 #include <X11/keysym.h>
 #include <errno.h>
 #include <poll.h>
@@ -21,6 +23,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -106,6 +109,9 @@ enum AtomIndex {
     kNetWmWindowTypeDialog,
     kNetWmWindowTypeNormal,
     kWin32Class,
+    kVantrelRun,
+    kNetWorkarea,
+    kNetCurrentDesktop,
     kAtomCount
 };
 const char *const kAtomNames[kAtomCount] = {
@@ -114,6 +120,11 @@ const char *const kAtomNames[kAtomCount] = {
     // The window class a program of this layer registered, so that another
     // process's FindWindowA finds the window by it.
     "_VANTREL_WIN32_CLASS",
+    // The run a window belongs to when every monitor has a process of its
+    // own: a process of the run does not take its siblings' windows for
+    // another saver already running.
+    "_VANTREL_RUN",
+    "_NET_WORKAREA", "_NET_CURRENT_DESKTOP",
 };
 
 // How long the full-screen window keeps asking for the keyboard and pointer
@@ -132,6 +143,9 @@ public:
         *width = DisplayWidth(display_, screen_);
         *height = DisplayHeight(display_, screen_);
     }
+    std::vector<Monitor> Monitors() override;
+    void ShareDisplay(const DisplayShare &share) override { run_ = share.run; }
+    bool SavesMonitorsApart() const override { return true; }
     uintptr_t DesktopWindow() override { return root_; }
 
     uintptr_t CreateNativeWindow(const NativeWindowRequest &request) override;
@@ -170,6 +184,7 @@ private:
     void TakeInput(Window window);
     void RetryInput();
     bool ReadText(Window window, Atom property, std::string *text);
+    bool ReadWorkArea(RECT *area);
 
     Display *display_ = nullptr;
     int screen_ = 0;
@@ -198,6 +213,12 @@ private:
     Window inputWanted_ = 0;
     long long inputDeadline_ = 0;
     long long nextInputTry_ = 0;
+    // RandR's event numbers, or -1 without it; a change reported once for
+    // each batch of its events.
+    int randrEvents_ = -1;
+    bool displayChanged_ = false;
+    // The run of processes, one per monitor, this one is part of; "" alone.
+    std::string run_;
 };
 
 std::unique_ptr<Backend> X11Backend::Create(const char *displayName, std::string *why) {
@@ -254,6 +275,12 @@ std::unique_ptr<Backend> X11Backend::Create(const char *displayName, std::string
         return nullptr;
     }
     b->shm_ = XShmQueryExtension(display);
+    int randrErrors = 0;
+    if (XRRQueryExtension(display, &b->randrEvents_, &randrErrors)) {
+        XRRSelectInput(display, b->root_, RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+    } else {
+        b->randrEvents_ = -1;
+    }
 
     XInternAtoms(display, const_cast<char **>(kAtomNames), kAtomCount, False, b->atoms_);
     // Held keys repeat as presses alone, as they do on Windows, instead of
@@ -358,6 +385,9 @@ uintptr_t X11Backend::CreateNativeWindow(const NativeWindowRequest &request) {
         XSetClassHint(display_, window, &hint);
         XChangeProperty(display_, window, atoms_[kWin32Class], XA_STRING, 8, PropModeReplace,
                         (const unsigned char *)request.className.data(), (int)request.className.size());
+        if (!run_.empty())
+            XChangeProperty(display_, window, atoms_[kVantrelRun], XA_STRING, 8, PropModeReplace,
+                            (const unsigned char *)run_.data(), (int)run_.size());
         long pid = (long)getpid();
         XChangeProperty(display_, window, atoms_[kNetWmPid], XA_CARDINAL, 32, PropModeReplace,
                         (const unsigned char *)&pid, 1);
@@ -632,6 +662,21 @@ void X11Backend::MovePointer(InputSink &sink, int x, int y) {
 }
 
 void X11Backend::TakeInput(Window window) {
+    if (!run_.empty()) {
+        // One process of the run holds the keyboard, whichever asks first;
+        // the others ask again until it is free (its monitor went, say).
+        // The pointer is left to the window under it, so that each process
+        // hears the movements over its own monitor.
+        if (inputWanted_ != window) XSetInputFocus(display_, window, RevertToParent, CurrentTime);
+        if (XGrabKeyboard(display_, window, True, GrabModeAsync, GrabModeAsync, CurrentTime) == GrabSuccess) {
+            inputWanted_ = 0;
+            return;
+        }
+        inputWanted_ = window;
+        inputDeadline_ = LLONG_MAX;
+        nextInputTry_ = MonotonicMs() + kGrabRetryIntervalMs;
+        return;
+    }
     XSetInputFocus(display_, window, RevertToParent, CurrentTime);
     int keyboard = XGrabKeyboard(display_, window, True, GrabModeAsync, GrabModeAsync, CurrentTime);
     int pointer = XGrabPointer(display_, window, True, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
@@ -661,6 +706,12 @@ void X11Backend::RetryInput() {
 }
 
 bool X11Backend::Handle(XEvent &event, InputSink &sink) {
+    if (randrEvents_ >= 0 &&
+        (event.type == randrEvents_ + RRScreenChangeNotify || event.type == randrEvents_ + RRNotify)) {
+        if (event.type == randrEvents_ + RRScreenChangeNotify) XRRUpdateConfiguration(&event);
+        displayChanged_ = true;
+        return false;
+    }
     switch (event.type) {
     case Expose: {
         if (!Find(event.xexpose.window)) return false;
@@ -775,6 +826,11 @@ bool X11Backend::WaitForEvents(int timeoutMs, InputSink &sink) {
             XNextEvent(display_, &event);
             if (Handle(event, sink)) reported = true;
         }
+        if (displayChanged_) {
+            displayChanged_ = false;
+            sink.DisplayChanged();
+            reported = true;
+        }
         RetryInput();
         if (reported || timeoutMs == 0) return reported;
         int left = -1;
@@ -868,6 +924,8 @@ uintptr_t X11Backend::FindForeignWindow(const char *className, const char *title
 
     for (Window candidate : candidates) {
         if (Find(candidate)) continue;  // the layer has looked at its own windows
+        std::string run;
+        if (!run_.empty() && ReadText(candidate, atoms_[kVantrelRun], &run) && run == run_) continue;
         // Only windows of programs on this layer carry a Win32 class.
         std::string cls;
         if (!ReadText(candidate, atoms_[kWin32Class], &cls)) continue;
@@ -879,6 +937,89 @@ uintptr_t X11Backend::FindForeignWindow(const char *className, const char *title
         return candidate;
     }
     return 0;
+}
+
+bool X11Backend::ReadWorkArea(RECT *area) {
+    Atom type;
+    int format;
+    unsigned long items, after;
+    unsigned char *data = nullptr;
+    long desktop = 0;
+    if (XGetWindowProperty(display_, root_, atoms_[kNetCurrentDesktop], 0, 1, False, XA_CARDINAL, &type, &format,
+                           &items, &after, &data) == Success &&
+        data && format == 32 && items == 1)
+        desktop = ((const long *)data)[0];
+    if (data) XFree(data);
+    data = nullptr;
+    bool ok = false;
+    if (desktop >= 0 && desktop < 64 &&
+        XGetWindowProperty(display_, root_, atoms_[kNetWorkarea], desktop * 4, 4, False, XA_CARDINAL, &type, &format,
+                           &items, &after, &data) == Success &&
+        data && format == 32 && items == 4) {
+        const long *v = (const long *)data;
+        *area = {(LONG)v[0], (LONG)v[1], (LONG)(v[0] + v[2]), (LONG)(v[1] + v[3])};
+        ok = v[2] > 0 && v[3] > 0;
+    }
+    if (data) XFree(data);
+    return ok;
+}
+
+std::vector<Monitor> X11Backend::Monitors() {
+    std::vector<Monitor> monitors;
+    // RandR 1.5 knows monitors as the desktop has them (a monitor may span
+    // outputs); Xinerama is what servers had before; else the root is one.
+    int major = 0, minor = 0;
+    if (randrEvents_ >= 0 && XRRQueryVersion(display_, &major, &minor) && (major > 1 || (major == 1 && minor >= 5))) {
+        int count = 0;
+        if (XRRMonitorInfo *list = XRRGetMonitors(display_, root_, True, &count)) {
+            for (int i = 0; i < count; ++i) {
+                if (list[i].width <= 0 || list[i].height <= 0) continue;
+                Monitor m;
+                m.rect = {list[i].x, list[i].y, list[i].x + list[i].width, list[i].y + list[i].height};
+                m.primary = list[i].primary != 0;
+                if (char *name = XGetAtomName(display_, list[i].name)) {
+                    m.name = name;
+                    XFree(name);
+                }
+                monitors.push_back(m);
+            }
+            XRRFreeMonitors(list);
+        }
+    }
+    // A server of several screens joined by Xinerama may answer RandR for
+    // its first screen alone: Xinerama knows more then.
+    int xineramaEvents = 0, xineramaErrors = 0;
+    if (XineramaQueryExtension(display_, &xineramaEvents, &xineramaErrors) && XineramaIsActive(display_)) {
+        int count = 0;
+        XineramaScreenInfo *screens = XineramaQueryScreens(display_, &count);
+        if (screens && count > (int)monitors.size()) {
+            monitors.clear();
+            for (int i = 0; i < count; ++i) {
+                if (screens[i].width <= 0 || screens[i].height <= 0) continue;
+                Monitor m;
+                m.rect = {screens[i].x_org, screens[i].y_org, screens[i].x_org + screens[i].width,
+                          screens[i].y_org + screens[i].height};
+                m.name = "XINERAMA" + std::to_string(screens[i].screen_number);
+                monitors.push_back(m);
+            }
+        }
+        if (screens) XFree(screens);
+    }
+    if (monitors.empty()) return Backend::Monitors();
+    // The primary first; a display that names none has its first one so.
+    auto primary = std::find_if(monitors.begin(), monitors.end(), [](const Monitor &m) { return m.primary; });
+    if (primary != monitors.end()) std::rotate(monitors.begin(), primary, primary + 1);
+    for (size_t i = 0; i < monitors.size(); ++i) monitors[i].primary = i == 0;
+    RECT workArea;
+    bool haveWorkArea = ReadWorkArea(&workArea);
+    for (Monitor &m : monitors) {
+        m.work = m.rect;
+        if (!haveWorkArea) continue;
+        RECT r = {std::max(m.rect.left, workArea.left), std::max(m.rect.top, workArea.top),
+                  std::min(m.rect.right, workArea.right), std::min(m.rect.bottom, workArea.bottom)};
+        if (r.left < r.right && r.top < r.bottom) m.work = r;
+    }
+    return monitors;
 }
 
 bool X11Backend::IsForeignWindow(uintptr_t window) {
