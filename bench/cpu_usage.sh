@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What a running full-screen saver costs in CPU time: the native program
 # (build/vantrel-saver) on X11, the same program on Wayland, and the Windows
-# build under Wine (build-win/VantrelSaver.scr), one after the other: the X11
+# build under Wine (build-win/VantrelSaver.scr where this machine runs 32-bit
+# programs, else build-win64/), one after the other: the X11
 # ones on the same private Xvfb screen, the Wayland one on a headless sway
 # with one output of that size; each measured over the same span once its
 # bombs are on the screen.
@@ -18,6 +19,7 @@ cd "$(dirname "$0")/.." || exit 1
 source tests/lib/common.sh
 source tests/lib/xsession.sh
 source tests/lib/sway.sh
+source tests/lib/machine.sh
 
 SPAN=20
 GEOMETRY=1920x1080
@@ -33,7 +35,7 @@ builds=("$@")
 ((${#builds[@]})) || builds=(native wayland wine)
 
 SAVER=build/vantrel-saver
-SCR=build-win/VantrelSaver.scr
+if machine_wine_runs win32; then WINE_ARCH=win32 SCR=build-win/VantrelSaver.scr; else WINE_ARCH=win64 SCR=build-win64/VantrelSaver.scr; fi
 PROBE=build/tests/e2e/x11_probe
 for b in "${builds[@]}"; do
   case $b in
@@ -124,7 +126,7 @@ for b in "${builds[@]}"; do
   elif [[ $b == wayland ]]; then
     measure_wayland
   else
-    xsession_start_wine || die "no Wine prefix"
+    xsession_start_wine "$WINE_ARCH" || die "no Wine prefix"
     wine "$SCR" /s >"$TMP/wine.log" 2>&1 &
     launcher=$!
     wait_until 120 bombs_on_screen || die "the saver under Wine showed no bombs"
