@@ -28,15 +28,22 @@ PACKAGES_native=(
   libwayland-dev wayland-protocols libxkbcommon-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev zlib1g-dev
 )
+# Wine's X11 driver opens these at run time, and its package only recommends
+# them: without RandR and Xinerama it takes every monitor for one, without
+# the rest it loses the cursor, input and window effects. Each Wine needs
+# those of its own architecture.
+WINE_X_LIBRARIES=(
+  libxrandr2 libxinerama1 libxi6 libxcursor1 libxcomposite1 libxrender1 libxxf86vm1 libxfixes3 libxext6
+)
 PACKAGES_windows=(
   cmake ninja-build make googletest
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64
+  wine wine64 "${WINE_X_LIBRARIES[@]}"
 )
 # Only where the kernel runs 32-bit programs, and not needed for the rest:
 # the 32-bit build then goes untested rather than the set-up failing.
-OPTIONAL_windows_i386=(wine32:i386)
+OPTIONAL_windows_i386=(wine32:i386 "${WINE_X_LIBRARIES[@]/%/:i386}")
 PACKAGES_sanitize=(clang llvm libclang-rt-14-dev)
 PACKAGES_tests=(
   xvfb xdotool x11-utils x11-xserver-utils imagemagick file
@@ -63,7 +70,15 @@ wants() { [[ " ${steps[*]} " == *" $1 "* ]]; }
 # The sanitizer tree is the native tree built again.
 wants sanitize && ! wants native && steps+=(native-deps)
 
-installed() { [[ $(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) == "install ok installed" ]]; }
+# A name without an architecture is the machine's own (or an "all" package):
+# a library installed for i386 too answers once for each.
+NATIVE_ARCH=$(dpkg --print-architecture 2>/dev/null)
+installed() {
+  local want=${NATIVE_ARCH:-none}
+  [[ $1 == *:* ]] && want=${1#*:}
+  dpkg-query -W -f='${Architecture} ${Status}\n' "$1" 2>/dev/null |
+    grep -qE "^($want|all) install ok installed$"
+}
 
 # The packages of the steps, each once, in order.
 required=()

@@ -51,16 +51,35 @@ interrupted() {
 trap finish EXIT
 trap interrupted INT TERM
 
-# Adds a tier's counts to the total. A tier that failed without saying how
-# many of its cases failed (it crashed, timed out or printed no summary) counts
-# as one failure, so a broken tier can never pass for an empty one.
+# record NAME STATUS PASSED FAILED SECONDS [SKIPPED [NOTE]]: adds a tier's
+# counts to the total. A tier that failed without saying how many of its
+# cases failed (it crashed, timed out or printed no summary) counts as one
+# failure, and so does one that ended well but counted nothing: a tier that
+# reports no case tested nothing, and must not pass for one that did.
 record() {
-  local name=$1 status=$2 passed=$3 failed=$4 seconds=$5
+  local name=$1 status=$2 passed=$3 failed=$4 seconds=$5 skipped=${6:-0} note=${7:-}
   if ((status != 0 && failed == 0)); then failed=1; fi
-  if ((status == 0 && passed == 0 && failed == 0)); then passed=1; fi
+  if ((status == 0 && passed == 0 && failed == 0 && skipped == 0)); then
+    failed=1
+    note=${note:-no count: the tier reported no case}
+  fi
   TOTAL_PASSED=$((TOTAL_PASSED + passed))
   TOTAL_FAILED=$((TOTAL_FAILED + failed))
-  TIER_LINES+=("$(printf '%-42s %4d passed, %3d failed  %4ds' "$name" "$passed" "$failed" "$seconds")")
+  TOTAL_SKIPPED=$((TOTAL_SKIPPED + skipped))
+  local line
+  line=$(printf '%-42s %4d passed, %3d failed' "$name" "$passed" "$failed")
+  ((skipped)) && line+=$(printf ', %d skipped' "$skipped")
+  line+=$(printf '  %4ds' "$seconds")
+  [[ -n $note ]] && line+="  ($note)"
+  TIER_LINES+=("$line")
+}
+
+# record_not_run REASON NAME...: tiers that could not run for a fault of the
+# run (a build that failed, a session that would not start): one failure each.
+record_not_run() {
+  local reason=$1 name
+  shift
+  for name in "$@"; do record "$name" 1 0 1 0 0 "not run: $reason"; done
 }
 
 # record_skip NAME COUNT REASON: COUNT tiers that this machine cannot run.
@@ -103,43 +122,50 @@ run_logged() {
 }
 
 # run_tier NAME TIMEOUT COMMAND...: runs COMMAND and counts the cases from its
-# last "N passed, N failed" line.
+# last "N passed, N failed" line (", N skipped" may follow).
 run_tier() {
   local name=$1 limit=$2; shift 2
   local started=$SECONDS
   printf '\n===== %s =====\n' "$name"
   run_logged "$limit" "$@"
-  local counts passed=0 failed=0
-  counts=$(tr -d '\r' <"$LOG_DIR/tier.log" | grep -E '^[0-9]+ passed, [0-9]+ failed$' | tail -n1)
+  local counts passed=0 failed=0 skipped=0
+  counts=$(tr -d '\r' <"$LOG_DIR/tier.log" | grep -E '^[0-9]+ passed, [0-9]+ failed(, [0-9]+ skipped)?$' | tail -n1)
   if [[ -n $counts ]]; then
-    read -r passed _ failed _ <<<"${counts//,/}"
+    read -r passed _ failed _ skipped _ <<<"${counts//,/}"
+    skipped=${skipped:-0}
   fi
-  # A script whose environment cannot host it (no compositor will start,
-  # say) ran nothing: it says why in a "skipped: ..." line.
-  local skipped
-  skipped=$(tr -d '\r' <"$LOG_DIR/tier.log" | sed -n 's/^skipped: //p' | tail -n1)
-  if ((TIER_STATUS == 0 && passed == 0 && failed == 0)) && [[ -n $skipped ]]; then
-    record_skip "$name" 1 "$skipped"
+  # A script whose environment cannot host it (a true limit of the machine,
+  # never something the set-up could mend) ran nothing: it says why in a
+  # "skipped: ..." line.
+  local why
+  why=$(tr -d '\r' <"$LOG_DIR/tier.log" | sed -n 's/^skipped: //p' | tail -n1)
+  if ((TIER_STATUS == 0 && passed == 0 && failed == 0 && skipped == 0)) && [[ -n $why ]]; then
+    record_skip "$name" 1 "$why"
     return
   fi
-  record "$name" "$TIER_STATUS" "$passed" "$failed" $((SECONDS - started))
+  record "$name" "$TIER_STATUS" "$passed" "$failed" $((SECONDS - started)) "$skipped"
 }
 
-# CTest has its own summary: "95% tests passed, 1 tests failed out of 20".
+# CTest has its own summary: "95% tests passed, 1 tests failed out of 20",
+# in which a skipped test counts among the passed; the skipped ones are
+# listed under "The following tests did not run:" and are taken out.
 # A unit or conformance test takes milliseconds; one that needs a minute hangs.
 run_ctest() {
   local name=$1 tree=${2:-build} started=$SECONDS
   printf '\n===== %s =====\n' "$name"
   run_logged 600 ctest --test-dir "$tree" --output-on-failure --no-tests=error \
     --parallel "$(nproc)" --timeout 60
-  local line passed=0 failed=0 total
+  local line passed=0 failed=0 total skipped
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$LOG_DIR/tier.log" | tail -n1)
+  skipped=$(sed -n '/^The following tests did not run:/,/^$/p' "$LOG_DIR/tier.log" | grep -cE '\((Skipped|Disabled)\)$')
   if [[ -n $line ]]; then
     failed=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
     total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
-    passed=$((total - failed))
+    passed=$((total - failed - skipped))
+  else
+    skipped=0
   fi
-  record "$name" "$TIER_STATUS" "$passed" "$failed" $((SECONDS - started))
+  record "$name" "$TIER_STATUS" "$passed" "$failed" $((SECONDS - started)) "$skipped"
 }
 
 summary() {
@@ -163,7 +189,9 @@ fi
 
 # Each build is its own step: a broken native build must not hide what the
 # Windows tiers have to say, and a tier never runs on binaries left over from
-# an earlier, successful build.
+# an earlier, successful build. A build that fails fails every tier it
+# carries, each on a line of its own, so that the count says how much went
+# untested.
 build_ok() {
   local name=$1 step=$2 started=$SECONDS
   printf '\n===== build: %s =====\n' "$name"
@@ -172,31 +200,57 @@ build_ok() {
   return 1
 }
 
+# The tiers, by the names they are reported under.
+NATIVE_SCRIPTS=(tests/e2e/native_*.sh)
+WINDOWS_SCRIPTS=()
+for script in tests/e2e/*.sh; do
+  [[ $(basename "$script") == native_* ]] || WINDOWS_SCRIPTS+=("$script")  # not the native tier's
+done
+# native_e2e_tiers LABEL: the native end-to-end tiers under LABEL; the
+# XScreenSaver script installs a program of its own and runs only with the
+# ordinary build.
+native_e2e_tiers() {
+  local label=$1 script
+  for script in "${NATIVE_SCRIPTS[@]}"; do
+    [[ $label != "native e2e" && $(basename "$script") == native_xscreensaver.sh ]] && continue
+    printf '%s\n' "$label: $(basename "$script" .sh)"
+  done
+}
+# windows_tiers LABEL: the tiers of one Windows build.
+windows_tiers() {
+  local label=$1 script
+  printf '%s\n' "windows $label: conformance under Wine"
+  for script in "${WINDOWS_SCRIPTS[@]}"; do printf '%s\n' "e2e $label: $(basename "$script" .sh)"; done
+}
+SANITIZER_FUZZ_TIER="fuzz: every target, 30 s each"
+PACKAGE_TIER="package: .deb and both .zip"
+SETUP_APT_TIER="package: set-up with a bad index"
+
 # --- native tiers -------------------------------------------------------------
 # The end-to-end scripts of the X11 program get a display of their own, which
 # goes again before the next tier; no Wine is involved.
-# run_native_e2e [LABEL]: with a label, against $VANTREL_SAVER as the caller
-# exported it (the sanitizer build's); the XScreenSaver script installs a
-# program of its own and runs only with the ordinary build.
+# run_native_e2e LABEL: with a label other than "native e2e", against
+# $VANTREL_SAVER as the caller exported it (the sanitizer build's).
 run_native_e2e() {
-  local label=${1:-native e2e} script
+  local label=$1 name script
   export VANTREL_NATIVE_SESSION=1
-  for script in tests/e2e/native_*.sh; do
-    [[ -n ${1:-} && $(basename "$script") == native_xscreensaver.sh ]] && continue
-    run_tier "$label: $(basename "$script" .sh)" 300 "$script"
-  done
+  while IFS= read -r name; do
+    script=tests/e2e/${name#"$label: "}.sh
+    run_tier "$name" 300 "$script"
+  done < <(native_e2e_tiers "$label")
   unset VANTREL_NATIVE_SESSION
 }
 
-# run_in_x_session NAME COMMAND...: COMMAND with a private Xvfb of its own.
+# run_in_x_session LABEL: the native end-to-end tiers under LABEL with a
+# private Xvfb of their own.
 run_in_x_session() {
-  local name=$1 started=$SECONDS
-  shift
-  printf '\n===== %s =====\n' "$name"
+  local label=$1
+  printf '\n===== %s: X session =====\n' "$label"
   if xsession_start_display; then
-    "$@"
+    run_native_e2e "$label"
   else
-    record "$name" 1 0 1 $((SECONDS - started))
+    mapfile -t names < <(native_e2e_tiers "$label")
+    record_not_run "no X server (Xvfb did not start)" "${names[@]}"
   fi
   xsession_cleanup
   unset DISPLAY
@@ -206,23 +260,33 @@ native_built=0
 if build_ok native native; then
   native_built=1
   run_ctest "native: unit + conformance"
-  run_in_x_session "native X session" run_native_e2e
+  run_in_x_session "native e2e"
+else
+  mapfile -t names < <(native_e2e_tiers "native e2e")
+  record_not_run "the native build failed" "native: unit + conformance" "${names[@]}" "$SETUP_APT_TIER"
 fi
 
 # --- sanitizer and fuzz tiers -------------------------------------------------
 # The same native tests built with AddressSanitizer, UndefinedBehaviorSanitizer
 # and LeakSanitizer (clang, build-asan/): any report fails its test. Then a
 # short libFuzzer run of every parser target; findings fail the tier.
+mapfile -t sanitizer_e2e < <(native_e2e_tiers "sanitizer e2e")
 if build_ok sanitizer sanitize; then
   run_ctest "sanitizer: unit + conformance" build-asan
   # The end-to-end scripts once more, the sanitized program under them: a
-  # report ends it with a status they do not expect.
+  # report ends it with a status they do not expect. Their helpers come
+  # from the ordinary build.
   if ((native_built)); then
     export VANTREL_SAVER=$VANTREL_ROOT/build-asan/vantrel-saver
-    run_in_x_session "sanitizer X session" run_native_e2e "sanitizer e2e"
+    run_in_x_session "sanitizer e2e"
     unset VANTREL_SAVER
+  else
+    record_not_run "the native build failed" "${sanitizer_e2e[@]}"
   fi
-  run_tier "fuzz: every target, 30 s each" 900 tests/fuzz/campaign.sh -t "${FUZZ_SECONDS:-30}" all
+  run_tier "$SANITIZER_FUZZ_TIER" 900 tests/fuzz/campaign.sh -t "${FUZZ_SECONDS:-30}" all
+else
+  record_not_run "the sanitizer build failed" "sanitizer: unit + conformance" "${sanitizer_e2e[@]}" \
+    "$SANITIZER_FUZZ_TIER"
 fi
 
 # --- Windows tiers: per build, one private display and Wine prefix ------------
@@ -236,7 +300,10 @@ run_windows_tiers() {
 
   local conformance_exe=$tree/tests/conformance/conformance.exe
   if [[ -f $conformance_exe ]]; then
-    run_tier "windows $label: conformance under Wine" 300 wine "$conformance_exe"
+    # The monitor cases check that Wine sees the X server's one screen.
+    local w h
+    read -r w h < <(xsession_screen_size)
+    VANTREL_EXPECT_MONITORS=${w}x$h+0+0 run_tier "windows $label: conformance under Wine" 300 wine "$conformance_exe"
   else
     echo "missing: $conformance_exe"
     record "windows $label: conformance under Wine" 1 0 1 0
@@ -249,42 +316,44 @@ run_windows_tiers() {
   unset VANTREL_SESSION VANTREL_WIN_ARCH VANTREL_SCR VANTREL_PROBE
 }
 
-WINDOWS_SCRIPTS=()
-for script in tests/e2e/*.sh; do
-  [[ $(basename "$script") == native_* ]] || WINDOWS_SCRIPTS+=("$script")  # not the native tier's
-done
-
 windows_built=0
 if build_ok Windows windows; then
   windows_built=1
   for arch in win32 win64; do
     if [[ $arch == win32 ]]; then tree=build-win label=32-bit; else tree=build-win64 label=64-bit; fi
+    mapfile -t names < <(windows_tiers "$label")
     if ! machine_wine_runs "$arch"; then
-      record_skip "windows $label ($tree/): every tier" $((1 + ${#WINDOWS_SCRIPTS[@]})) "$MACHINE_WHY"
+      record_skip "windows $label ($tree/): every tier" "${#names[@]}" "$MACHINE_WHY"
       continue
     fi
     if ((SECONDS >= TEST_BUDGET)); then
-      record "windows $label: not run, out of time" 1 0 1 0
+      record_not_run "out of time" "${names[@]}"
       continue
     fi
     printf '\n===== Wine session, %s =====\n' "$label"
-    session_started=$SECONDS
     if xsession_start_display && xsession_start_wine "$arch"; then
       run_windows_tiers "$arch" "$tree" "$label"
     else
-      record "Wine session, $label" 1 0 1 $((SECONDS - session_started))
+      record_not_run "the Wine session did not start" "${names[@]}"
     fi
     xsession_cleanup
     unset DISPLAY
+  done
+else
+  for label in 32-bit 64-bit; do
+    mapfile -t names < <(windows_tiers "$label")
+    record_not_run "the Windows build failed" "${names[@]}"
   done
 fi
 
 # --- packages: both trees' package targets ----------------------------------------
 if ((native_built && windows_built)); then
-  run_tier "package: .deb and both .zip" 300 tests/package/packages.sh
+  run_tier "$PACKAGE_TIER" 300 tests/package/packages.sh
+else
+  record_not_run "a build it packages failed" "$PACKAGE_TIER"
 fi
 if ((native_built)); then
-  run_tier "package: set-up with a bad index" 600 tests/package/setup_apt.sh
+  run_tier "$SETUP_APT_TIER" 600 tests/package/setup_apt.sh
 fi
 
 printf '\nall tiers took %d s\n' $((SECONDS - started_all))

@@ -1,5 +1,7 @@
-// Runs every test and ends with one summary line, "N passed, N failed", that
-// scripts driving the Windows build under Wine read instead of gtest's report.
+// Runs every test and ends with one summary line, "N passed, N failed" with
+// ", N skipped" after it when any case skipped itself, that scripts driving
+// the Windows build under Wine read instead of gtest's report. A skipped case
+// is reported as one: it ran nothing, so it never counts as passed.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,7 +11,13 @@ int main(int argc, char **argv) {
     int result = RUN_ALL_TESTS();
     if (!::testing::GTEST_FLAG(list_tests)) {
         const ::testing::UnitTest *run = ::testing::UnitTest::GetInstance();
-        std::printf("%d passed, %d failed\n", run->successful_test_count(), run->failed_test_count());
+        int skipped = run->skipped_test_count();
+        // successful_test_count() does not count skipped cases.
+        if (skipped)
+            std::printf("%d passed, %d failed, %d skipped\n", run->successful_test_count(),
+                        run->failed_test_count(), skipped);
+        else
+            std::printf("%d passed, %d failed\n", run->successful_test_count(), run->failed_test_count());
         std::fflush(stdout);
     }
     return result;

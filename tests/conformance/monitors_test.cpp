@@ -1,9 +1,18 @@
 // Monitors: whatever their number, what the enumeration, the look-ups and
 // the screen metrics say must agree. The primary monitor's corner is 0,0 and
 // its size is the screen's; the virtual screen bounds them all.
+//
+// Those cases hold for one monitor as well as for two, so a run meant for
+// two that sees one would pass them all. The runner therefore names the
+// layout it set up in VANTREL_EXPECT_MONITORS ("WxH+X+Y,WxH+X+Y", in any
+// order), and the first case checks that this is what the system reports.
 #include "conformance.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -46,6 +55,33 @@ MONITORINFO InfoOf(HMONITOR monitor)
     return info;
 }
 
+std::string Describe(const std::vector<RECT> &rects)
+{
+    std::string text;
+    for (const RECT &r : rects) {
+        char item[80];
+        std::snprintf(item, sizeof item, "%s%ldx%ld+%ld+%ld", text.empty() ? "" : ",", r.right - r.left,
+                      r.bottom - r.top, r.left, r.top);
+        text += item;
+    }
+    return text;
+}
+
+// "WxH+X+Y" items separated by commas; false for anything else.
+bool ParseLayout(const char *text, std::vector<RECT> *rects)
+{
+    while (*text) {
+        long w, h, x, y;
+        int used = 0;
+        if (std::sscanf(text, "%ldx%ld+%ld+%ld%n", &w, &h, &x, &y, &used) != 4 || w <= 0 || h <= 0) return false;
+        rects->push_back(RECT{x, y, x + w, y + h});
+        text += used;
+        if (*text == ',') ++text;
+        else if (*text) return false;
+    }
+    return !rects->empty();
+}
+
 class Monitors : public Win32Test {
   protected:
     void SetUp() override
@@ -59,6 +95,22 @@ class Monitors : public Win32Test {
     Enumerated all;
     HMONITOR primary = NULL;
 };
+
+TEST_F(Monitors, TheLayoutIsTheOneSetUp)
+{
+    const char *expected = std::getenv("VANTREL_EXPECT_MONITORS");
+    if (!expected || !*expected) GTEST_SKIP() << "no VANTREL_EXPECT_MONITORS: the layout set up is not known";
+    std::vector<RECT> want;
+    ASSERT_TRUE(ParseLayout(expected, &want)) << "VANTREL_EXPECT_MONITORS=" << expected;
+    auto order = [](const RECT &a, const RECT &b) { return a.left != b.left ? a.left < b.left : a.top < b.top; };
+    std::vector<RECT> have = all.rects;
+    std::sort(want.begin(), want.end(), order);
+    std::sort(have.begin(), have.end(), order);
+    ASSERT_EQ(Describe(want), Describe(have)) << "the system sees " << have.size() << " monitor"
+                                              << (have.size() == 1 ? "" : "s") << ", where " << want.size()
+                                              << " were set up";
+    EXPECT_EQ(static_cast<int>(want.size()), GetSystemMetrics(SM_CMONITORS));
+}
 
 TEST_F(Monitors, EnumerationAgreesWithTheMetrics)
 {

@@ -6,6 +6,8 @@
 //   probe find              the full-screen saver window: hwnd, styles, rect,
 //                           how many exist; exit 0 when FindWindowA finds one
 //   probe screen            GetSystemMetrics screen size
+//   probe monitors          how many monitors the system sees, and each one's
+//                           rectangle (count=N monitors=WxH+X+Y,...)
 //   probe cursor            GetCursorPos
 //   probe makewindow        make a plain visible window, print its decimal
 //                           handle, run until it is destroyed
@@ -117,6 +119,24 @@ static int MakeWindow()
     return 0;
 }
 
+static BOOL CALLBACK ListMonitor(HMONITOR, HDC, LPRECT rect, LPARAM data)
+{
+    char* list = (char*)data;
+    size_t used = strlen(list);
+    if (used + 64 < 1024)
+        snprintf(list + used, 1024 - used, "%s%ldx%ld+%ld+%ld", used ? "," : "",
+                 rect->right - rect->left, rect->bottom - rect->top, rect->left, rect->top);
+    return TRUE;
+}
+
+static int ListMonitors()
+{
+    char list[1024] = "";
+    EnumDisplayMonitors(nullptr, nullptr, ListMonitor, (LPARAM)list);
+    printf("count=%d monitors=%s\n", GetSystemMetrics(SM_CMONITORS), list);
+    return 0;
+}
+
 static int FindChild(HWND parent)
 {
     if (!IsWindow(parent)) {
@@ -143,7 +163,7 @@ static int FindChild(HWND parent)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: probe find|screen|cursor|makewindow|child H|close H|alive H|settext H T\n");
+        fprintf(stderr, "usage: probe find|screen|monitors|cursor|makewindow|child H|close H|alive H|settext H T\n");
         return 2;
     }
     const char* command = argv[1];
@@ -155,6 +175,8 @@ int main(int argc, char** argv)
         printf("width=%d height=%d\n", GetSystemMetrics(SM_CXSCREEN),
                GetSystemMetrics(SM_CYSCREEN));
         result = 0;
+    } else if (!strcmp(command, "monitors")) {
+        result = ListMonitors();
     } else if (!strcmp(command, "cursor")) {
         POINT point = {};
         result = GetCursorPos(&point) ? 0 : 1;

@@ -72,7 +72,13 @@ for name in "${targets[@]}"; do
   corpus=$(sed -nE 's/.* corp: ([0-9]+).*/\1/p' <<<"$last")
   printf 'fuzz %-16s %ss: %s executions, coverage %s edges, %s features, corpus %s\n' \
     "$name" "$seconds" "${execs:-?}" "${cov:-?}" "${features:-?}" "${corpus:-?}"
-  if ((status == 0)); then
+  if ((status == 0)) && [[ ! ${execs:-0} =~ ^[1-9][0-9]*$ ]]; then
+    # Ended well having run nothing: a target that returns at once, or a
+    # run that never reached the fuzzing loop, has tested nothing.
+    failed=$((failed + 1))
+    echo "fuzz $name: FAILED: it ran no input (${execs:-no count of executions}); the end of its log:"
+    tail -n 5 "$log" | sed 's/^/  /'
+  elif ((status == 0)); then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))

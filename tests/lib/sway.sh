@@ -8,11 +8,14 @@
 #                           DISPLAY (its XWayland), SWAY_USER, SWAY_RUNTIME_DIR;
 #                           SWAY_OUTPUTS holds the output names in OUTPUT order.
 #                           Returns 1 with a log on failure, SWAY_FAILURE saying
-#                           why and SWAY_ENVIRONMENT=1 when the machine, not the
-#                           caller, was the cause.
-#   sway_require OUTPUT...  sway_start, or, for a cause of the machine's, the
+#                           why and SWAY_ENVIRONMENT=1 when it is a limit of the
+#                           machine that no set-up can mend (no user may be
+#                           made, say); a missing package, a sway that dies or
+#                           an XWayland that will not come are failures.
+#   sway_require OUTPUT...  sway_start, or, for a limit of the machine's, the
 #                           one line "skipped: <reason>" and an empty summary,
-#                           and the script ends with 0.
+#                           and the script ends with 0; any other cause fails
+#                           a case naming it and ends the script with 1.
 #   sway_as_user CMD...     CMD as the session's user, in the session's
 #                           environment (for programs that refuse root)
 #   sway_shot OUTPUT FILE   one output's pixels (grim -o); PNG, or PPM when
@@ -55,7 +58,7 @@ SWAY_SAVED_ENV=()
 
 _sway_fail() {
   SWAY_FAILURE=$1
-  SWAY_ENVIRONMENT=${2:-1}
+  SWAY_ENVIRONMENT=${2:-0}
   log "sway: $SWAY_FAILURE"
   if [[ -n $SWAY_TMP && -s $SWAY_TMP/sway.log ]]; then
     tail -n 30 "$SWAY_TMP/sway.log" | sed 's/^/  sway: /' >&2
@@ -137,24 +140,41 @@ _sway_x_monitors_match() {
     END { exit bad }'
 }
 
+# The X sockets' folder must be the shared one, root's, sticky and open to
+# all: left to XWayland it would be made private to the session's user, and
+# XWayland refuses to start on one of another mode. Another program may have
+# left it wrong; as root that is mended here.
+_sway_x11_unix() {
+  local dir=/tmp/.X11-unix mode
+  if ((EUID == 0)); then
+    if [[ -L $dir || ( -e $dir && ! -d $dir ) ]]; then rm -f "$dir"; fi
+    install -d -o root -g root -m 1777 "$dir" 2>"$SWAY_TMP/x11-unix.log" && chmod 1777 "$dir" ||
+      { _sway_fail "cannot make $dir sticky and open to all: $(head -n1 "$SWAY_TMP/x11-unix.log")"; return 1; }
+    return 0
+  fi
+  mode=$(stat -c '%a %u' "$dir" 2>/dev/null) || return 0  # XWayland makes it
+  [[ $mode == "1777 0" ]] ||
+    _sway_fail "$dir has mode and owner '$mode' where XWayland needs 1777 and root, and only root can mend that" 1
+}
+
 sway_start() {
   SWAY_FAILURE='' SWAY_ENVIRONMENT=0
-  [[ -z $SWAY_TMP ]] || { _sway_fail "a session is already running" 0; return 1; }
-  (($#)) || { _sway_fail "sway_start needs at least one output" 0; return 1; }
+  [[ -z $SWAY_TMP ]] || { _sway_fail "a session is already running"; return 1; }
+  (($#)) || { _sway_fail "sway_start needs at least one output"; return 1; }
   SWAY_WANTED=()
   local geometry
   for geometry in "$@"; do
     [[ $geometry =~ ^[0-9]+x[0-9]+\+[0-9]+\+[0-9]+(\*[0-9]+(\.[0-9]+)?)?$ ]] ||
-      { _sway_fail "bad output '$geometry' (WxH+X+Y or WxH+X+Y*SCALE)" 0; return 1; }
+      { _sway_fail "bad output '$geometry' (WxH+X+Y or WxH+X+Y*SCALE)"; return 1; }
     SWAY_WANTED+=("$geometry")
   done
   local tool
   for tool in sway swaymsg Xwayland xrandr xhost grim jq setpriv; do
-    command -v "$tool" >/dev/null || { _sway_fail "$tool is not installed"; return 1; }
+    command -v "$tool" >/dev/null || { _sway_fail "$tool is not installed (./setup.sh tests installs it)"; return 1; }
   done
 
   SWAY_SAVED_ENV=("DISPLAY=${DISPLAY-}" "WAYLAND_DISPLAY=${WAYLAND_DISPLAY-}" "SWAYSOCK=${SWAYSOCK-}")
-  SWAY_TMP=$(mktemp -d /tmp/vantrel-sway.XXXXXX) || { _sway_fail "no temporary directory"; return 1; }
+  SWAY_TMP=$(mktemp -d /tmp/vantrel-sway.XXXXXX) || { _sway_fail "no temporary directory" 1; return 1; }
   chmod 755 "$SWAY_TMP"
   SWAY_HOME=$SWAY_TMP/home
   SWAY_RUNTIME_DIR=$SWAY_TMP/run
@@ -164,17 +184,15 @@ sway_start() {
     if ! useradd --system --no-create-home --home-dir "$SWAY_HOME" --shell /usr/sbin/nologin "$SWAY_USER" \
       >"$SWAY_TMP/useradd.log" 2>&1; then
       SWAY_USER=
-      _sway_fail "cannot make a user for sway: $(head -n1 "$SWAY_TMP/useradd.log")"
+      _sway_fail "cannot make a user for sway: $(head -n1 "$SWAY_TMP/useradd.log")" 1
       return 1
     fi
     SWAY_MADE_USER=1
     chown -R "$SWAY_USER:$(id -g "$SWAY_USER")" "$SWAY_HOME" "$SWAY_RUNTIME_DIR"
-    # The X sockets' directory must be the shared, sticky one; left to
-    # XWayland it would be made private to this user.
-    [[ -d /tmp/.X11-unix ]] || install -d -m 1777 /tmp/.X11-unix
   else
     SWAY_USER=$(id -un)
   fi
+  _sway_x11_unix || return 1
 
   # Eager XWayland where this sway can (the "force" mode), so the X server
   # is there before any client; older ones start it for the first client.
