@@ -22,9 +22,12 @@ start_parked() {
 
 still_open() { bg_running "$1" && saver_window_shown; }
 
-# expect_closed ID NAME: the run ends by itself with status 0.
+# expect_closed ID NAME: the run ends by itself with status 0. The time from
+# the input (input_sent) to the window going is what the watches below scale by.
+_window_gone_or_end() { ! saver_window_shown || bg_done "$1"; }
 expect_closed() {
   local id=$1 name=$2
+  wait_until "$E2E_EXIT_TIMEOUT" _window_gone_or_end "$id" && input_acted
   if bg_wait "$id" && [[ $(bg_rc "$id") == 0 ]]; then
     pass "$name"
   else
@@ -33,10 +36,11 @@ expect_closed() {
   fi
 }
 
-# expect_open ID NAME: the run is still going after a while.
+# expect_open ID NAME: the run is still going after a while: a few times as
+# long as the closing inputs above took to act.
 expect_open() {
   local id=$1 name=$2
-  if stays_true "$E2E_QUIET_SPAN" still_open "$id"; then
+  if stays_true "$(quiet_span)" still_open "$id"; then
     pass "$name"
   else
     fail "$name" "$(describe "$id")"
@@ -45,16 +49,19 @@ expect_open() {
 }
 
 if start_parked key "a key press closes the saver with 0"; then
+  input_sent
   xdotool key a
   expect_closed key "a key press closes the saver with 0"
 fi
 
 if start_parked button "a mouse button closes the saver with 0"; then
+  input_sent
   xdotool click 1
   expect_closed button "a mouse button closes the saver with 0"
 fi
 
 if start_parked big "a 5-pixel move closes the saver with 0"; then
+  input_sent
   pointer_to 205 200
   expect_closed big "a 5-pixel move closes the saver with 0"
 fi

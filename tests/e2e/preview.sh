@@ -54,7 +54,7 @@ pointer_to 240 230
 xdotool key a
 xdotool click 1
 preview_shown() { bg_running preview && [[ $(field "$(probe child "$panel")" visible) == 1 ]]; }
-if stays_true "$E2E_QUIET_SPAN" preview_shown; then
+if stays_true "$(quiet_span)" preview_shown; then
   pass "key, button and mouse movement leave the preview open"
 else
   fail "key, button and mouse movement leave the preview open" "$(describe preview)"

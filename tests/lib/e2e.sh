@@ -33,6 +33,26 @@ E2E_APPEAR_TIMEOUT=${E2E_APPEAR_TIMEOUT:-60}
 E2E_EXIT_TIMEOUT=${E2E_EXIT_TIMEOUT:-30}
 E2E_QUIET_SPAN=${E2E_QUIET_SPAN:-2}
 
+# A watch that an input does NOT end something proves little on a Wine that
+# acts on input late: it would pass by being slow. So the scripts time the
+# inputs that must end something (input_sent, then input_acted once it
+# visibly did), and such a watch lasts three times the slowest of those, or
+# E2E_QUIET_SPAN when that is longer.
+E2E_SLOWEST_MS=0
+E2E_INPUT_AT=0
+input_sent() { E2E_INPUT_AT=${EPOCHREALTIME/./}; }
+input_acted() {
+  local ms=$(((${EPOCHREALTIME/./} - E2E_INPUT_AT) / 1000))
+  ((ms > E2E_SLOWEST_MS)) && E2E_SLOWEST_MS=$ms
+  return 0
+}
+quiet_span() {
+  local span=$(((3 * E2E_SLOWEST_MS + 999) / 1000))
+  ((span < E2E_QUIET_SPAN)) && span=$E2E_QUIET_SPAN
+  log "watching for $span s (the slowest input took $E2E_SLOWEST_MS ms to act)"
+  echo "$span"
+}
+
 E2E_TMP=
 E2E_OWN_SESSION=0
 
