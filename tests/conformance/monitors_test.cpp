@@ -4,8 +4,9 @@
 //
 // Those cases hold for one monitor as well as for two, so a run meant for
 // two that sees one would pass them all. The runner therefore names the
-// layout it set up in VANTREL_EXPECT_MONITORS ("WxH+X+Y,WxH+X+Y", in any
-// order), and the first case checks that this is what the system reports.
+// layout it set up in VANTREL_EXPECT_MONITORS ("WxH+X+Y,WxH-X+Y", in any
+// order, as the system places them: the primary at 0,0), and the first case
+// checks that this is what the system reports.
 #include "conformance.h"
 
 #include <algorithm>
@@ -60,21 +61,24 @@ std::string Describe(const std::vector<RECT> &rects)
     std::string text;
     for (const RECT &r : rects) {
         char item[80];
-        std::snprintf(item, sizeof item, "%s%ldx%ld+%ld+%ld", text.empty() ? "" : ",", r.right - r.left,
-                      r.bottom - r.top, r.left, r.top);
+        std::snprintf(item, sizeof item, "%s%ldx%ld%+ld%+ld", text.empty() ? "" : ",",
+                      static_cast<long>(r.right - r.left), static_cast<long>(r.bottom - r.top),
+                      static_cast<long>(r.left), static_cast<long>(r.top));
         text += item;
     }
     return text;
 }
 
-// "WxH+X+Y" items separated by commas; false for anything else.
+// "WxH+X+Y" items separated by commas, X and Y signed ("1600x1200-1600+0" is
+// left of the primary monitor); false for anything else.
 bool ParseLayout(const char *text, std::vector<RECT> *rects)
 {
     while (*text) {
         long w, h, x, y;
         int used = 0;
-        if (std::sscanf(text, "%ldx%ld+%ld+%ld%n", &w, &h, &x, &y, &used) != 4 || w <= 0 || h <= 0) return false;
-        rects->push_back(RECT{x, y, x + w, y + h});
+        if (std::sscanf(text, "%ldx%ld%ld%ld%n", &w, &h, &x, &y, &used) != 4 || w <= 0 || h <= 0) return false;
+        rects->push_back(RECT{static_cast<LONG>(x), static_cast<LONG>(y), static_cast<LONG>(x + w),
+                              static_cast<LONG>(y + h)});
         text += used;
         if (*text == ',') ++text;
         else if (*text) return false;

@@ -124,8 +124,9 @@ static BOOL CALLBACK ListMonitor(HMONITOR, HDC, LPRECT rect, LPARAM data)
     char* list = (char*)data;
     size_t used = strlen(list);
     if (used + 64 < 1024)
-        snprintf(list + used, 1024 - used, "%s%ldx%ld+%ld+%ld", used ? "," : "",
-                 rect->right - rect->left, rect->bottom - rect->top, rect->left, rect->top);
+        snprintf(list + used, 1024 - used, "%s%ldx%ld%+ld%+ld", used ? "," : "",
+                 (long)(rect->right - rect->left), (long)(rect->bottom - rect->top),
+                 (long)rect->left, (long)rect->top);
     return TRUE;
 }
 
