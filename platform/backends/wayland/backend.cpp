@@ -30,8 +30,9 @@
 #include <layer_hooks.h>
 #include <map>
 
+#include "backends/clip.h"
+#include "backends/keys.h"
 #include "backends/wayland/outputs.h"
-#include "backends/x11/translate.h"
 #include "session/termination.h"
 #include "viewporter-client-protocol.h"
 // The protocol names an argument "namespace", which C++ reserves.
@@ -1113,7 +1114,7 @@ void WaylandBackend::Present(uintptr_t window, const uint32_t *pixels, int width
     } else {
         for (const RECT &d : dirty) {
             RECT c;
-            if (x11::ClipToSurface(d, width, height, &c)) parts.push_back(c);
+            if (ClipToSurface(d, width, height, &c)) parts.push_back(c);
         }
     }
     for (const RECT &r : parts)
@@ -1181,7 +1182,7 @@ void WaylandBackend::Compose(uintptr_t top, const std::vector<RECT> &rects) {
     std::vector<RECT> parts;
     for (const RECT &r : rects) {
         RECT c;
-        if (!x11::ClipToSurface(r, width, height, &c)) continue;
+        if (!ClipToSurface(r, width, height, &c)) continue;
         for (LONG y = c.top; y < c.bottom; ++y)
             std::memcpy(t->composed.data() + (size_t)y * width + c.left, t->cache.data() + (size_t)y * width + c.left,
                         (size_t)(c.right - c.left) * 4);
@@ -1212,7 +1213,7 @@ void WaylandBackend::PresentSurfaces(NativeWindow &window, const uint32_t *pixel
         std::vector<RECT> parts;
         for (const RECT &d : dirty) {
             RECT c;
-            if (x11::ClipToSurface(d, width, height, &c)) parts.push_back(c);
+            if (ClipToSurface(d, width, height, &c)) parts.push_back(c);
         }
         if (parts.empty()) continue;
         if (!s->back) {
@@ -1503,7 +1504,7 @@ void WaylandBackend::Key(uint32_t key, bool down) {
     bool numLock = xkb_state_mod_name_is_active(keyState_, XKB_MOD_NAME_NUM, XKB_STATE_MODS_EFFECTIVE) > 0;
     bool alt = xkb_state_mod_name_is_active(keyState_, XKB_MOD_NAME_ALT, XKB_STATE_MODS_EFFECTIVE) > 0;
     // xkb's key symbols are X's.
-    UINT vk = x11::VirtualKeyForKeysyms(unshifted, shifted, numLock);
+    UINT vk = VirtualKeyForKeysyms(unshifted, shifted, numLock);
     Report([vk, down, alt](InputSink &sink) { sink.KeyChanged(vk, down, alt); });
     // The saver ends at the first press; a dialog's keys repeat.
     if (down && repeatRate_ > 0 && keyboardSurface_ && !keyboardSurface_->fullScreen &&
