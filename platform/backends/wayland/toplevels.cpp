@@ -1,20 +1,10 @@
-// What of the Wayland backend is still to be given a file of its own.
-#include <errno.h>
-#include <linux/input-event-codes.h>
-#include <poll.h>
-#include <sys/mman.h>
-#include <time.h>
-#include <unistd.h>
-
+// Top-level windows: made, shown, placed, titled and destroyed at the
+// layer's word; the configure events of their layer surfaces and
+// xdg_toplevels; a close from the compositor; and the title bar with its
+// close box that we draw ourselves where the compositor draws none.
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
-#include "backends/clip.h"
-#include "backends/keys.h"
 #include "backends/wayland/wayland_backend.h"
-#include "session/termination.h"
 
 namespace layer {
 namespace wayland {
@@ -58,12 +48,16 @@ const xdg_toplevel_listener kToplevelListener = {
     [](void *, xdg_toplevel *, wl_array *) {},
 };
 
+namespace {
+
 const wl_callback_listener kCloseCheckListener = {
     [](void *data, wl_callback *, uint32_t) {
         auto *s = static_cast<Surface *>(data);
         s->backend->CloseChecked(s);
     },
 };
+
+}  // namespace
 
 // ---- windows ----------------------------------------------------------------------
 
