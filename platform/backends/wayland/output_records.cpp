@@ -99,6 +99,9 @@ void WaylandBackend::GlobalRemoved(uint32_t name) {
         keyboard_ = nullptr;
         seat_ = nullptr;
         pointerSurface_ = nullptr;
+        // A key held as the seat went gets no release: its repeat ends here.
+        keyboardSurface_ = nullptr;
+        repeatKey_ = 0;
         return;
     }
     auto it = std::find_if(outputs_.begin(), outputs_.end(),

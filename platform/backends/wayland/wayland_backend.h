@@ -187,6 +187,8 @@ public:
     void RepeatInfo(int32_t rate, int32_t delay) {
         repeatRate_ = std::max(0, rate);
         repeatDelay_ = std::max(0, delay);
+        // Repeat turned off while a key is held stops it now.
+        if (repeatRate_ == 0) repeatKey_ = 0;
     }
     void Modifiers(uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group);
     void Report(std::function<void(InputSink &)> report) { reports_.push_back(std::move(report)); }
