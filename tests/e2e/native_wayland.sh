@@ -459,6 +459,72 @@ if ((WAYLAND_DIALOG_CASES)); then
   bg_kill held_keyboard
 fi
 
+# --- a dialog on the scale-2 output ---------------------------------------------------
+# Drawn at the output's scale: a buffer of twice the window's size in each
+# direction, every pixel of the window a whole 2x2 block on the screen (a
+# scale-1 picture stretched by the compositor would be smoothed). A window
+# rule has sway leave the frame to the client, so our own title bar shows,
+# drawn the same way, with the title in it.
+dialog_rect() {
+  sway_as_user swaymsg -t get_tree -r 2>/dev/null | jq -r '[.. | objects |
+    select(.name? == "Dialog" and .shell? == "xdg_shell")][0] | "\(.rect.x) \(.rect.y) \(.rect.width) \(.rect.height)"'
+}
+if ((WAYLAND_DIALOG_CASES)); then
+  _swaymsg 'for_window [app_id="vantrel-saver"] border csd' >/dev/null
+  _swaymsg focus output "$HIDPI" >/dev/null
+  read -r _ _ hidpi_x hidpi_y _ < <(sway_outputs | awk -v n="$HIDPI" '$1 == n { gsub(/[x+*]/, " ", $2); print $2 }')
+  if open_dialog scaled WAYLAND_DEBUG=client; then
+    _scaled_shown() { output_has scaled 'wl_surface@[0-9]*\.set_buffer_scale(2)' && [[ $(dialog_rect) != null* ]]; }
+    wait_until "$NATIVE_APPEAR_TIMEOUT" _scaled_shown
+    read -r dx dy dw dh < <(dialog_rect)
+    shot=$NATIVE_TMP/scaled.png
+    # What of it the output shows (it may be taller than the output).
+    x0=$(((dx - hidpi_x) * 2)) y0=$(((dy - hidpi_y) * 2))
+    cw=$((dw * 2)) ch=$((dh * 2))
+    ((x0 + cw > ${HIDPI_SIZE%x*})) && cw=$((${HIDPI_SIZE%x*} - x0))
+    ((y0 + ch > ${HIDPI_SIZE#*x})) && ch=$((${HIDPI_SIZE#*x} - y0))
+    # (The compositor's cursor, drawn sharp at the device's pixels, goes
+    # to the other output first.)
+    if [[ $dw =~ ^[0-9]+$ ]] && ((x0 >= 0 && y0 >= 0 && cw > 100 && ch > 100)) && park_pointer &&
+      output_shot "$HIDPI" &&
+      convert "$NATIVE_TMP/$HIDPI.ppm" -crop "${cw}x$ch+$x0+$y0" +repage "$shot"; then
+      # Sampled down to one pixel a block and back up, a picture of whole
+      # blocks is unchanged.
+      convert "$shot" -sample 50% -sample 200% "$NATIVE_TMP/blocks.png"
+      off=$(pixels_off "$shot" "$NATIVE_TMP/blocks.png")
+      if output_has scaled "create_buffer(new id wl_buffer@[0-9]*, 0, $((dw * 2)), $(((dh - 20) * 2))," &&
+        [[ $(identify -format '%wx%h' "$shot") == "${cw}x$ch" && $off == 0 ]]; then
+        pass "on the scale-2 output the dialog is drawn at twice its size, each pixel a whole 2x2 block"
+      else
+        fail "on the scale-2 output the dialog is drawn at twice its size, each pixel a whole 2x2 block" \
+          "dialog at $dx,$dy ${dw}x$dh in the layout; $off pixels off whole blocks" \
+          "$(grep -E 'set_buffer_scale|create_buffer' "$BG_DIR/scaled.out" | head -n 6)"
+        cp "$shot" "$ARTEFACTS/wayland-dialog-scaled.png"
+      fi
+      # The bar: the top 20 rows of the window (40 on the screen), the
+      # caption's blue with the title's white ink in it, left of the close box.
+      count_of() {
+        convert "$shot" -crop "$(((dw - 24) * 2))x40+0+0" +repage -fill white -opaque "$1" -fill black +opaque white \
+          -format '%[fx:int(mean*w*h+0.5)]' info:
+      }
+      blue=$(count_of '#000080') ink=$(count_of '#FFFFFF')
+      if ((blue > (dw - 24) * 2 * 40 / 2 && ink > 100)); then
+        pass "our title bar shows the window's title"
+      else
+        fail "our title bar shows the window's title" "in the bar: $blue pixels of the caption's blue, $ink of white ink"
+        cp "$shot" "$ARTEFACTS/wayland-dialog-scaled.png"
+      fi
+    else
+      fail "on the scale-2 output the dialog is drawn at twice its size, each pixel a whole 2x2 block" \
+        "no dialog to look at: $(dialog_rect)" "$(wl_describe scaled)"
+    fi
+  else
+    fail "/c shows the dialog on the scale-2 output" "$(wl_describe scaled)"
+  fi
+  bg_kill scaled
+  _swaymsg focus output "$BIG" >/dev/null
+fi
+
 # --- weston: no layer shell, so fullscreen toplevels ---------------------------------
 WESTON_SOCKET=vantrel-weston
 bg_start weston _exec_as_user weston --backend=headless-backend.so --use-pixman --no-config \

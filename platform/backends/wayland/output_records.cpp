@@ -83,7 +83,13 @@ int WaylandBackend::ConfinedIndex() const {
 void WaylandBackend::OutputChanged(OutputRecord *record) {
     bool first = !record->info.ready;
     record->info.ready = true;
-    if (!first) return;
+    if (!first) {
+        // A new scale: the dialogs on the output are drawn at it.
+        for (auto &entry : windows_)
+            for (auto &s : entry.second.surfaces)
+                if (std::count(s->entered.begin(), s->entered.end(), record->info.global)) RescaleDialog(s.get());
+        return;
+    }
     // An output that comes while the saver shows is covered too (or, for a
     // backend kept to one output, left alone).
     for (auto &entry : windows_)

@@ -60,6 +60,18 @@ const wl_callback_listener kFrameListener = {
     },
 };
 
+// Where a dialog is: the outputs it shows on decide the scale it is drawn at.
+const wl_surface_listener kDialogSurfaceListener = {
+    [](void *data, wl_surface *, wl_output *output) {
+        auto *s = static_cast<Surface *>(data);
+        s->backend->SurfaceEntered(s, output, true);
+    },
+    [](void *data, wl_surface *, wl_output *output) {
+        auto *s = static_cast<Surface *>(data);
+        s->backend->SurfaceEntered(s, output, false);
+    },
+};
+
 const wl_buffer_listener kBufferListener = {
     [](void *data, wl_buffer *) {
         auto *b = static_cast<Buffer *>(data);
@@ -104,6 +116,7 @@ Surface *WaylandBackend::MakeSurface(uintptr_t window, NativeWindow &w, OutputRe
         if (w.fullScreen) {
             xdg_toplevel_set_fullscreen(s->toplevel, where);
         } else {
+            wl_surface_add_listener(s->surface, &kDialogSurfaceListener, s);
             int width = std::max<LONG>(1, w.area.right - w.area.left);
             int height = std::max<LONG>(1, w.area.bottom - w.area.top);
             if (!decorations_ && subcompositor_) MakeTitleBar(s, width, height);
@@ -118,6 +131,7 @@ Surface *WaylandBackend::MakeSurface(uintptr_t window, NativeWindow &w, OutputRe
                     }
             if (decorations_) {
                 s->decoration = zxdg_decoration_manager_v1_get_toplevel_decoration(decorations_, s->toplevel);
+                zxdg_toplevel_decoration_v1_add_listener(s->decoration, &kDecorationListener, s);
                 zxdg_toplevel_decoration_v1_set_mode(s->decoration, ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE);
             }
         }
@@ -344,10 +358,12 @@ void WaylandBackend::PresentSurfaces(NativeWindow &window, const uint32_t *pixel
     for (auto &owned : w->surfaces) {
         Surface *s = owned.get();
         if (s->cover) continue;
+        const int f = s->pixelScale;
+        const int bufferWidth = width * f, bufferHeight = height * f;
         // Buffers of another size go (busy ones once the compositor lets go).
         for (size_t i = s->buffers.size(); i-- > 0;) {
             Buffer *b = s->buffers[i].get();
-            if (b->width == width && b->height == height) continue;
+            if (b->width == bufferWidth && b->height == bufferHeight) continue;
             if (s->back == b) s->back = nullptr;
             if (b->busy) {
                 b->retired = true;
@@ -363,7 +379,7 @@ void WaylandBackend::PresentSurfaces(NativeWindow &window, const uint32_t *pixel
         }
         if (parts.empty()) continue;
         if (!s->back) {
-            s->back = FreeBuffer(s, width, height);
+            s->back = FreeBuffer(s, bufferWidth, bufferHeight);
             if (!s->back) continue;
         }
         for (auto &b : s->buffers)
@@ -374,11 +390,26 @@ void WaylandBackend::PresentSurfaces(NativeWindow &window, const uint32_t *pixel
         std::vector<RECT> copy = std::move(back->stale);
         back->stale.clear();
         copy.insert(copy.end(), parts.begin(), parts.end());
-        for (const RECT &r : copy) {
+        // (A new buffer's own rectangle is in its pixels: the clip brings it
+        // back to the window's.)
+        for (const RECT &stale : copy) {
+            RECT r;
+            if (!ClipToSurface(stale, width, height, &r)) continue;
             size_t columns = (size_t)(r.right - r.left);
-            for (LONG y = r.top; y < r.bottom; ++y)
-                std::memcpy(back->data + (size_t)y * (size_t)width + r.left, pixels + (size_t)y * (size_t)width + r.left,
-                            columns * 4);
+            if (f == 1) {
+                for (LONG y = r.top; y < r.bottom; ++y)
+                    std::memcpy(back->data + (size_t)y * (size_t)width + r.left,
+                                pixels + (size_t)y * (size_t)width + r.left, columns * 4);
+                continue;
+            }
+            for (LONG y = r.top; y < r.bottom; ++y) {
+                const uint32_t *from = pixels + (size_t)y * (size_t)width + r.left;
+                uint32_t *row = back->data + (size_t)y * f * (size_t)bufferWidth + (size_t)r.left * f;
+                for (size_t x = 0; x < columns; ++x)
+                    for (int k = 0; k < f; ++k) row[x * f + k] = from[x];
+                for (int k = 1; k < f; ++k)
+                    std::memcpy(row + (size_t)k * bufferWidth, row, columns * f * 4);
+            }
         }
         for (const RECT &p : parts) AddRect(&s->damage, p);
         if (s->configured && !s->frame) Commit(s);
@@ -389,7 +420,10 @@ void WaylandBackend::PresentSurfaces(NativeWindow &window, const uint32_t *pixel
 void WaylandBackend::Commit(Surface *s) {
     Buffer *b = s->back;
     if (!b || !s->surface) return;
-    int scale = ScaleOf(s);
+    // A dialog's buffer is at the scale it was drawn at; the saver's at its
+    // output's.
+    int scale = s->fullScreen ? ScaleOf(s) : s->pixelScale;
+    int f = s->pixelScale;  // buffer pixels per window pixel, which damage is in
     bool exact = b->width == s->logicalWidth * scale && b->height == s->logicalHeight * scale;
     // A fractional scale, or a window the size of another output: the
     // compositor fits the pixels to the surface.
@@ -406,13 +440,14 @@ void WaylandBackend::Commit(Surface *s) {
         s->destinationHeight = destinationHeight;
     }
     wl_surface_attach(s->surface, b->buffer, 0, 0);
-    for (const RECT &r : s->damage) {
+    for (const RECT &d : s->damage) {
+        RECT r = {d.left * f, d.top * f, d.right * f, d.bottom * f};
         if (compositorVersion_ >= 4) {
             wl_surface_damage_buffer(s->surface, r.left, r.top, r.right - r.left, r.bottom - r.top);
         } else {
-            int f = exact ? scale : 1;
-            wl_surface_damage(s->surface, r.left / f, r.top / f, (r.right + f - 1) / f - r.left / f,
-                              (r.bottom + f - 1) / f - r.top / f);
+            int u = exact ? scale : 1;  // buffer pixels per surface unit
+            wl_surface_damage(s->surface, r.left / u, r.top / u, (r.right + u - 1) / u - r.left / u,
+                              (r.bottom + u - 1) / u - r.top / u);
         }
     }
     s->damage.clear();

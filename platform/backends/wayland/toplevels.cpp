@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "backends/wayland/wayland_backend.h"
+#include "gdi/font.h"
 
 namespace layer {
 namespace wayland {
@@ -46,6 +47,15 @@ const xdg_toplevel_listener kToplevelListener = {
     },
     [](void *, xdg_toplevel *, int32_t, int32_t) {},
     [](void *, xdg_toplevel *, wl_array *) {},
+};
+
+// Whether the compositor draws the frame: where it says the client does
+// (a window rule may), the dialog gets our own title bar.
+const zxdg_toplevel_decoration_v1_listener kDecorationListener = {
+    [](void *data, zxdg_toplevel_decoration_v1 *, uint32_t mode) {
+        auto *s = static_cast<Surface *>(data);
+        s->backend->DecorationMode(s, mode);
+    },
 };
 
 namespace {
@@ -125,8 +135,13 @@ void WaylandBackend::SetNativeTitle(uintptr_t window, const std::string &title) 
     NativeWindow *w = Find(window);
     if (!w) return;
     w->title = title;
-    for (auto &s : w->surfaces)
-        if (s->toplevel) xdg_toplevel_set_title(s->toplevel, title.c_str());
+    for (auto &s : w->surfaces) {
+        if (!s->toplevel) continue;
+        xdg_toplevel_set_title(s->toplevel, title.c_str());
+        if (s->bar)
+            MakeTitleBar(s.get(), std::max<LONG>(1, w->area.right - w->area.left),
+                         std::max<LONG>(1, w->area.bottom - w->area.top));
+    }
     Flush();
 }
 
@@ -165,17 +180,28 @@ void WaylandBackend::MakeTitleBar(Surface *s, int width, int height) {
         wl_subsurface_set_position(s->barSubsurface, 0, -kBarHeight);
     }
     xdg_surface_set_window_geometry(s->xdgSurface, 0, -kBarHeight, width, height + kBarHeight);
-    if (s->barBuffer && s->barBuffer->width == width) return;
+    NativeWindow *w = Find(s->window);
+    const std::string title = w ? w->title : std::string();
+    // Drawn in window pixels, then each made a block of the dialog's scale.
+    const int f = s->pixelScale;
+    if (s->barBuffer && s->barBuffer->width == width * f && s->barTitle == title) return;
     if (s->barBuffer) DestroyBuffer(s->barBuffer.get());
-    Buffer *made = MakeBuffer(s, width, kBarHeight);
+    s->barBuffer.reset();
+    Buffer *made = MakeBuffer(s, width * f, kBarHeight * f);
     if (!made) return;
     // MakeBuffer keeps what it makes with the frames; the bar's is apart.
     s->barBuffer = std::move(s->buffers.back());
     s->buffers.pop_back();
-    uint32_t *p = made->data;
+    s->barTitle = title;
+    std::vector<uint32_t> bar((size_t)width * kBarHeight);
+    uint32_t *p = bar.data();
     const uint32_t caption = 0x000080, face = 0xC0C0C0, light = 0xFFFFFF, dark = 0x808080, ink = 0x000000;
     for (int i = 0; i < width * kBarHeight; ++i) p[i] = caption;
     int left = width - kCloseBoxWidth - 2, top = 2, right = width - 2, bottom = kBarHeight - 2;
+    // The title in the caption's face, white, cut short before the close box.
+    TextStyle style = CaptionStyle();
+    DrawTextPixels(p, width, kBarHeight, 4, (kBarHeight - LineHeight(style)) / 2, style, title.data(), title.size(),
+                   light, left - 2);
     for (int y = top; y < bottom; ++y)
         for (int x = std::max(0, left); x < right; ++x) {
             uint32_t c = face;
@@ -191,10 +217,68 @@ void WaylandBackend::MakeTitleBar(Surface *s, int width, int height) {
             if (x1 >= 0 && x1 < width && y >= 0 && y < kBarHeight) p[y * width + x1] = ink;
             if (x2 >= 0 && x2 < width && y >= 0 && y < kBarHeight) p[y * width + x2] = ink;
         }
+    for (int y = 0; y < kBarHeight * f; ++y)
+        for (int x = 0; x < width * f; ++x) made->data[(size_t)y * width * f + x] = p[(y / f) * width + x / f];
+    wl_surface_set_buffer_scale(s->bar, f);
     wl_surface_attach(s->bar, made->buffer, 0, 0);
     wl_surface_damage(s->bar, 0, 0, width, kBarHeight);
     wl_surface_commit(s->bar);
     made->busy = true;
+}
+
+void WaylandBackend::DecorationMode(Surface *s, uint32_t mode) {
+    NativeWindow *w = Find(s->window);
+    if (!w || !s->toplevel) return;
+    int width = std::max<LONG>(1, w->area.right - w->area.left);
+    int height = std::max<LONG>(1, w->area.bottom - w->area.top);
+    bool ours = mode == ZXDG_TOPLEVEL_DECORATION_V1_MODE_CLIENT_SIDE;
+    if (ours == (s->bar != nullptr)) return;
+    if (ours) {
+        if (!subcompositor_) return;
+        MakeTitleBar(s, width, height);
+    } else {
+        if (s->barBuffer) DestroyBuffer(s->barBuffer.get());
+        s->barBuffer.reset();
+        wl_subsurface_destroy(s->barSubsurface);
+        wl_surface_destroy(s->bar);
+        s->barSubsurface = nullptr;
+        s->bar = nullptr;
+        s->barTitle.clear();
+        xdg_surface_set_window_geometry(s->xdgSurface, 0, 0, width, height);
+    }
+    int bar = s->bar ? kBarHeight : 0;
+    xdg_toplevel_set_min_size(s->toplevel, width, height + bar);
+    xdg_toplevel_set_max_size(s->toplevel, width, height + bar);
+}
+
+void WaylandBackend::SurfaceEntered(Surface *s, wl_output *output, bool entered) {
+    OutputRecord *record = nullptr;
+    for (auto &o : outputs_)
+        if (o->output == output) record = o.get();
+    if (!record) return;
+    uint32_t name = record->info.global;
+    s->entered.erase(std::remove(s->entered.begin(), s->entered.end(), name), s->entered.end());
+    if (entered) s->entered.push_back(name);
+    RescaleDialog(s);
+}
+
+void WaylandBackend::RescaleDialog(Surface *s) {
+    // Sharp on the densest output it is on; the compositor shrinks it on
+    // the others.
+    int scale = 1;
+    for (uint32_t name : s->entered)
+        if (OutputRecord *o = FindOutput(name)) scale = std::max(scale, o->info.scale);
+    scale = std::min(scale, 4);
+    if (scale == s->pixelScale) return;
+    s->pixelScale = scale;
+    NativeWindow *w = Find(s->window);
+    if (!w) return;
+    int width = std::max<LONG>(1, w->area.right - w->area.left);
+    int height = std::max<LONG>(1, w->area.bottom - w->area.top);
+    if (s->bar) MakeTitleBar(s, width, height);
+    // Every pixel again, at the new scale, from what the window last showed.
+    Recompose(s->window, RECT{0, 0, width, height});
+    Flush();
 }
 
 void WaylandBackend::Configured(Surface *s, uint32_t width, uint32_t height) {

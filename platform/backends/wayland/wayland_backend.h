@@ -95,6 +95,12 @@ struct Surface {
     int logicalWidth = 0;  // as the compositor configured it
     int logicalHeight = 0;
     int bufferScale = 1;  // what the compositor was last told
+    // Buffer pixels per window pixel: 1 for the saver, which draws at the
+    // output's device pixels; a dialog on a scaled output is drawn at the
+    // output's scale, each pixel of the window a whole block.
+    int pixelScale = 1;
+    std::vector<uint32_t> entered;  // the outputs a dialog is on (registry names)
+    std::string barTitle;           // what the bar shows
     int destinationWidth = -1;
     int destinationHeight = -1;
     std::vector<std::unique_ptr<Buffer>> buffers;
@@ -192,6 +198,8 @@ public:
     }
     void Modifiers(uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group);
     void Report(std::function<void(InputSink &)> report) { reports_.push_back(std::move(report)); }
+    void SurfaceEntered(Surface *s, wl_output *output, bool entered);
+    void DecorationMode(Surface *s, uint32_t mode);
 
 private:
     WaylandBackend() = default;
@@ -214,6 +222,7 @@ private:
     void RemoveSurface(uintptr_t window, Surface *s);
     Buffer *MakeBuffer(Surface *s, int width, int height);
     void MakeTitleBar(Surface *s, int width, int height);
+    void RescaleDialog(Surface *s);
     void DestroyBuffer(Buffer *b);
     Buffer *FreeBuffer(Surface *s, int width, int height);
     void Commit(Surface *s);
@@ -289,6 +298,7 @@ extern const wl_seat_listener kSeatListener;
 extern const zwlr_layer_surface_v1_listener kLayerSurfaceListener;
 extern const xdg_surface_listener kXdgSurfaceListener;
 extern const xdg_toplevel_listener kToplevelListener;
+extern const zxdg_toplevel_decoration_v1_listener kDecorationListener;
 
 }  // namespace wayland
 }  // namespace layer
