@@ -488,6 +488,7 @@ if ((WAYLAND_DIALOG_CASES)); then
     if [[ $dw =~ ^[0-9]+$ ]] && ((x0 >= 0 && y0 >= 0 && cw > 100 && ch > 100)) && park_pointer &&
       output_shot "$HIDPI" &&
       convert "$NATIVE_TMP/$HIDPI.ppm" -crop "${cw}x$ch+$x0+$y0" +repage "$shot"; then
+      cp "$shot" "$ARTEFACTS/wayland-dialog-scaled.png"
       # Sampled down to one pixel a block and back up, a picture of whole
       # blocks is unchanged.
       convert "$shot" -sample 50% -sample 200% "$NATIVE_TMP/blocks.png"
@@ -499,7 +500,6 @@ if ((WAYLAND_DIALOG_CASES)); then
         fail "on the scale-2 output the dialog is drawn at twice its size, each pixel a whole 2x2 block" \
           "dialog at $dx,$dy ${dw}x$dh in the layout; $off pixels off whole blocks" \
           "$(grep -E 'set_buffer_scale|create_buffer' "$BG_DIR/scaled.out" | head -n 6)"
-        cp "$shot" "$ARTEFACTS/wayland-dialog-scaled.png"
       fi
       # The bar: the top 20 rows of the window (40 on the screen), the
       # caption's blue with the title's white ink in it, left of the close box.
@@ -512,7 +512,6 @@ if ((WAYLAND_DIALOG_CASES)); then
         pass "our title bar shows the window's title"
       else
         fail "our title bar shows the window's title" "in the bar: $blue pixels of the caption's blue, $ink of white ink"
-        cp "$shot" "$ARTEFACTS/wayland-dialog-scaled.png"
       fi
     else
       fail "on the scale-2 output the dialog is drawn at twice its size, each pixel a whole 2x2 block" \
