@@ -169,6 +169,28 @@ window_shows() { [[ $(shows "$1") == "$2" ]]; }
 
 cursor_is() { [[ $(xprobe cursor) == "cursor=$1" ]]; }
 
+# draws_on ID WINDOW [FRAMES]: WINDOW goes on to show FRAMES pictures (2
+# unless given), each unlike the one before, the first unlike what it showed
+# when this was called, while the run ID goes on. Fails as soon as the run
+# ends, or when nothing new is drawn in time.
+#
+# This is how a script knows that input sent before the call has been
+# handled: the saver's loop reads all that the X server has queued for it
+# before it takes a timer, and it draws on timers only. (Only animated
+# scenes will do: the bombs, not a picture of the slideshow.)
+draws_on() {
+  local id=$1 window=$2 frames=${3:-2} i
+  local last=$NATIVE_TMP/frame-last.ppm now=$NATIVE_TMP/frame-now.ppm
+  xprobe shot "$window" "$last" 2>/dev/null || return 1
+  _new_frame_or_end() {
+    bg_done "$id" || { xprobe shot "$window" "$now" 2>/dev/null && ! cmp -s "$last" "$now"; }
+  }
+  for ((i = 0; i < frames; i++)); do
+    wait_until "$NATIVE_APPEAR_TIMEOUT" _new_frame_or_end && bg_running "$id" || return 1
+    mv "$now" "$last"
+  done
+}
+
 # --- input ---------------------------------------------------------------------
 
 pointer_at() { [[ $(xdotool getmouselocation 2>/dev/null) == "x:$1 y:$2 "* ]]; }
