@@ -25,6 +25,9 @@ namespace {
 constexpr int kMonitorCheckMs = 1000;
 // How long children have to end on SIGTERM before they are killed.
 constexpr int kEndGraceMs = 3000;
+// How long the parent takes in what its display sent before it judges a
+// child's end (see MonitorWent).
+constexpr int kSettleMs = 100;
 
 struct Child {
     pid_t pid = 0;
@@ -174,14 +177,35 @@ private:
         while ((pid = waitpid(-1, &waitStatus, WNOHANG)) > 0) {
             for (size_t i = 0; i < children_.size(); ++i) {
                 if (children_[i].pid != pid) continue;
-                if (!children_[i].retiring && !ending_) {
+                Child ended = children_[i];
+                children_.erase(children_.begin() + (long)i);
+                if (ended.retiring || ending_) break;
+                // The last child's end is the run's, whatever its monitor did.
+                bool othersRun = false;
+                for (const Child &child : children_) othersRun = othersRun || !child.retiring;
+                if (!othersRun || !MonitorWent(ended.monitor)) {
                     ending_ = true;
                     status_ = StatusOf(waitStatus);
                 }
-                children_.erase(children_.begin() + (long)i);
                 break;
             }
         }
+    }
+
+    // A child may end before this process has heard that its monitor went:
+    // a Wayland compositor closes the surfaces on an output it takes away,
+    // and the child, left with nothing to show, ends at once, while the
+    // parent looks at the monitors only now and then. That end is its
+    // monitor's, not the run's. The compositor told every client of the
+    // output's removal before the child could act on it, so what the
+    // display has sent by now says whether the monitor is still there.
+    bool MonitorWent(const Monitor &monitor) {
+        ParentSink sink;
+        S().backend->WaitForEvents(kSettleMs, sink);
+        RefreshMonitors();
+        for (const Monitor &m : DisplayMonitors())
+            if (SameMonitor(m, monitor)) return false;
+        return true;
     }
 
     // Children of monitors that went are ended; monitors that came get one.
