@@ -27,6 +27,7 @@ PACKAGES_native=(
   libx11-dev libxext-dev libxfixes-dev libxrandr-dev libxinerama-dev
   libwayland-dev wayland-protocols libxkbcommon-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev zlib1g-dev
+  plasma-wayland-protocols libsystemd-dev
 )
 # Wine's X11 driver opens these at run time, and its package only recommends
 # them: without RandR and Xinerama it takes every monitor for one, without
@@ -49,6 +50,7 @@ PACKAGES_tests=(
   xvfb xdotool x11-utils x11-xserver-utils imagemagick file
   xscreensaver libxml2-utils strace jq
   sway swaybg xwayland grim wtype weston
+  kwin-wayland dbus-daemon dbus-bin
   dpkg-dev lintian mandoc desktop-file-utils unzip
 )
 

@@ -53,6 +53,9 @@ std::unique_ptr<Backend> WaylandBackend::Create(const char *displayName, const s
     std::unique_ptr<WaylandBackend> b(new WaylandBackend());
     b->display_ = display;
     b->confinedName_ = outputName;
+    // Before the first roundtrip: a seat that has a keyboard already sends
+    // its keymap during them, and only once.
+    b->xkb_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     b->registry_ = wl_display_get_registry(display);
     wl_registry_add_listener(b->registry_, &kRegistryListener, b.get());
     // The globals, then what the outputs and the seat say of themselves,
@@ -72,7 +75,6 @@ std::unique_ptr<Backend> WaylandBackend::Create(const char *displayName, const s
         *why = "the Wayland compositor of \"" + shown + "\" has no output named \"" + outputName + "\"";
         return nullptr;
     }
-    b->xkb_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     return b;
 }
 
