@@ -25,6 +25,8 @@ namespace {
 constexpr int kMonitorCheckMs = 1000;
 // How long children have to end on SIGTERM before they are killed.
 constexpr int kEndGraceMs = 3000;
+// How long a child's end waits for the display's news of its monitor.
+constexpr int kCatchUpMs = 5;
 
 struct Child {
     pid_t pid = 0;
@@ -174,7 +176,7 @@ private:
         while ((pid = waitpid(-1, &waitStatus, WNOHANG)) > 0) {
             for (size_t i = 0; i < children_.size(); ++i) {
                 if (children_[i].pid != pid) continue;
-                if (!children_[i].retiring && !ending_) {
+                if (!children_[i].retiring && !ending_ && !MonitorGone(children_[i].monitor)) {
                     ending_ = true;
                     status_ = StatusOf(waitStatus);
                 }
@@ -182,6 +184,19 @@ private:
                 break;
             }
         }
+    }
+
+    // A child may hear that its monitor went before we do (a Wayland output
+    // goes to every client at once, and its saver closes with it), and end
+    // on its own: that end is its monitor's, not the run's. What the
+    // display sent by now is read first; a short wait reads the socket.
+    bool MonitorGone(const Monitor &monitor) {
+        ParentSink sink;
+        S().backend->WaitForEvents(kCatchUpMs, sink);
+        RefreshMonitors();
+        for (const Monitor &m : DisplayMonitors())
+            if (SameMonitor(m, monitor)) return false;
+        return true;
     }
 
     // Children of monitors that went are ended; monitors that came get one.
