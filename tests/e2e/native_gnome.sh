@@ -226,15 +226,17 @@ covered() {
   [[ -n $file ]] && alive "$file" && covers "$file" "$2" "$3"
 }
 
-# How long a window may take to show. Generous, for a loaded machine; once
-# one has not come at all, later ones get less, so that a saver broken on
-# this compositor costs seconds per case rather than the tier's whole time.
+# How long a window may take to show, and a run to end. Generous, for a
+# loaded machine; once something has not come at all, later waits are
+# shorter, so that a saver broken on this compositor costs seconds per case
+# rather than the tier's whole time.
 GN_APPEAR_TIMEOUT=$NATIVE_APPEAR_TIMEOUT
-appeared() {
-  "$@" && return 0
+GN_EXIT_TIMEOUT=$NATIVE_EXIT_TIMEOUT
+impatient() {
   GN_APPEAR_TIMEOUT=$((NATIVE_APPEAR_TIMEOUT < 10 ? NATIVE_APPEAR_TIMEOUT : 10))
-  return 1
+  GN_EXIT_TIMEOUT=$((NATIVE_EXIT_TIMEOUT < 10 ? NATIVE_EXIT_TIMEOUT : 10))
 }
+appeared() { "$@" || { impatient; return 1; }; }
 
 # saver_up ID [OUTPUT SIZE]...: waits until the run ID covers each OUTPUT
 # (both monitors unless given); fails early when it ended.
@@ -265,7 +267,8 @@ gn_describe() {
 
 expect_end() {
   local id=$1 want=$2 name=$3
-  if bg_wait "$id" "$NATIVE_EXIT_TIMEOUT" && [[ $(bg_rc "$id") == "$want" ]]; then
+  appeared bg_wait "$id" "$GN_EXIT_TIMEOUT"
+  if bg_done "$id" && [[ $(bg_rc "$id") == "$want" ]]; then
     pass "$name"
   else
     fail "$name" "$(gn_describe "$id")"
@@ -300,7 +303,7 @@ fi
 if bg_running cover; then
   kill -TERM "$(saver_pid cover)"
   _all_ended() { bg_done cover && ! alive "$big" && ! alive "$small"; }
-  if wait_until "$NATIVE_EXIT_TIMEOUT" _all_ended && [[ $(bg_rc cover) == 0 ]]; then
+  if appeared wait_until "$GN_EXIT_TIMEOUT" _all_ended && [[ $(bg_rc cover) == 0 ]]; then
     pass "SIGTERM ends the run with 0, every output's process with it"
   else
     fail "SIGTERM ends the run with 0, every output's process with it" "$(gn_describe cover)"
@@ -425,7 +428,7 @@ if saver_up plug; then
   big=$(process_of plug "$BIG") small=$(process_of plug "$SMALL")
   if mutter_set_outputs "$BIG"; then
     _small_gone() { ! alive "$small" || bg_done plug; }
-    if wait_until "$NATIVE_EXIT_TIMEOUT" _small_gone && stays_true "$NATIVE_QUIET_SPAN" bg_running plug &&
+    if appeared wait_until "$GN_EXIT_TIMEOUT" _small_gone && stays_true "$NATIVE_QUIET_SPAN" bg_running plug &&
       alive "$big" && covers "$big" "$BIG" "$BIG_SIZE"; then
       pass "$SMALL switched off: its saver goes, the run and $BIG's saver stay"
     else
@@ -558,7 +561,7 @@ if open_dialog about; then
     fi
     input key Return
     _about_closed() { [[ $(dialog_line about 'About Vantrel Screen Saver') == *" gone=1 "* ]] || bg_done about; }
-    if wait_until "$NATIVE_EXIT_TIMEOUT" _about_closed && stays_true 1 bg_running about &&
+    if appeared wait_until "$GN_EXIT_TIMEOUT" _about_closed && stays_true 1 bg_running about &&
       [[ $(dialog_line about Dialog) == *" gone=0 "* ]]; then
       pass "Enter closes the About box and the dialog stays"
     else
@@ -585,7 +588,7 @@ gn_saver_start orphan /s
 if saver_up orphan; then
   started=$(date +%s.%N)
   kill -KILL "$MUTTER_PID"
-  if bg_wait orphan "$NATIVE_EXIT_TIMEOUT"; then
+  if appeared bg_wait orphan "$GN_EXIT_TIMEOUT"; then
     took=$(seconds_to_end "$started" orphan)
     if [[ $(bg_rc orphan) == 1 ]] && awk -v t="$took" 'BEGIN { exit !(t <= 1.0) }'; then
       pass "mutter killed under the saver: status 1 within a second (${took} s)"
@@ -593,7 +596,7 @@ if saver_up orphan; then
       fail "mutter killed under the saver: status 1 within a second" "status $(bg_rc orphan) after $took s"
     fi
   else
-    fail "mutter killed under the saver: status 1 within a second" "still running after $NATIVE_EXIT_TIMEOUT s"
+    fail "mutter killed under the saver: status 1 within a second" "still running after $GN_EXIT_TIMEOUT s"
   fi
 else
   fail "mutter killed under the saver: status 1 within a second" "$(gn_describe orphan)"
