@@ -175,8 +175,13 @@ void MetricsOf(const TextStyle &style, TEXTMETRICA *tm) {
     tm->tmCharSet = ANSI_CHARSET;
 }
 
-void DrawTextInk(DeviceContext *dc, int x, int y, const TextStyle &style, const char *text, size_t count,
-                 COLORREF color, const RECT &clip, const std::vector<size_t> &underlined) {
+namespace {
+
+// Calls fill(rect) for every run of ink of the text, cells left to right
+// from (x, y), stopping at the first cell that starts at or past `right`.
+template <typename Fill>
+void ForEachInk(int x, int y, const TextStyle &style, const char *text, size_t count, int right,
+                const std::vector<size_t> &underlined, Fill fill) {
     const Face &face = *style.face;
     int s = style.scale;
     int underlineTop = y + face.ascent * s;
@@ -185,29 +190,52 @@ void DrawTextInk(DeviceContext *dc, int x, int y, const TextStyle &style, const 
     for (size_t i = 0; i < count; ++i) {
         const Glyph &g = face.For((unsigned char)text[i]);
         int advance = CharAdvance(style, (unsigned char)text[i]);
-        if (x >= clip.right) break;
-        if (x + advance > clip.left) {
-            for (int row = 0; row < face.height; ++row) {
-                uint32_t bits = g.rows[row];
-                if (style.bold) bits |= bits << 1;
-                for (int col = 0; bits >> col;) {
-                    if (!((bits >> col) & 1)) {
-                        ++col;
-                        continue;
-                    }
-                    int end = col;
-                    while ((bits >> end) & 1) ++end;
-                    FillClipped(dc, {x + col * s, y + row * s, x + end * s, y + (row + 1) * s}, clip, color);
-                    col = end;
+        if (x >= right) break;
+        for (int row = 0; row < face.height; ++row) {
+            uint32_t bits = g.rows[row];
+            if (style.bold) bits |= bits << 1;
+            for (int col = 0; bits >> col;) {
+                if (!((bits >> col) & 1)) {
+                    ++col;
+                    continue;
                 }
+                int end = col;
+                while ((bits >> end) & 1) ++end;
+                fill(RECT{x + col * s, y + row * s, x + end * s, y + (row + 1) * s});
+                col = end;
             }
         }
         while (nextUnderline < underlined.size() && underlined[nextUnderline] < i) ++nextUnderline;
         if (nextUnderline < underlined.size() && underlined[nextUnderline] == i)
-            FillClipped(dc, {x, underlineTop, x + GlyphInk(style, g) * s, underlineTop + s}, clip, color);
+            fill(RECT{x, underlineTop, x + GlyphInk(style, g) * s, underlineTop + s});
         x += advance;
     }
-    if (style.underline) FillClipped(dc, {left, underlineTop, x, underlineTop + s}, clip, color);
+    if (style.underline) fill(RECT{left, underlineTop, x, underlineTop + s});
+}
+
+}  // namespace
+
+void DrawTextInk(DeviceContext *dc, int x, int y, const TextStyle &style, const char *text, size_t count,
+                 COLORREF color, const RECT &clip, const std::vector<size_t> &underlined) {
+    ForEachInk(x, y, style, text, count, clip.right, underlined,
+               [&](const RECT &r) { FillClipped(dc, r, clip, color); });
+}
+
+TextStyle CaptionStyle() {
+    TextStyle style;
+    style.face = &SystemFace();
+    return style;
+}
+
+void DrawTextPixels(uint32_t *pixels, int width, int height, int x, int y, const TextStyle &style, const char *text,
+                    size_t count, uint32_t color, int right) {
+    right = std::min(right, width);
+    ForEachInk(x, y, style, text, count, right, {}, [&](const RECT &r) {
+        int left = std::max<int>(0, r.left), top = std::max<int>(0, r.top);
+        int end = std::min<int>(right, r.right), bottom = std::min<int>(height, r.bottom);
+        for (int row = top; row < bottom; ++row)
+            for (int col = left; col < end; ++col) pixels[(size_t)row * (size_t)width + col] = color;
+    });
 }
 
 std::string StripPrefixes(const char *text, size_t count, std::vector<size_t> *underlined) {

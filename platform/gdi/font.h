@@ -44,6 +44,15 @@ void MetricsOf(const TextStyle &style, TEXTMETRICA *tm);
 void DrawTextInk(DeviceContext *dc, int x, int y, const TextStyle &style, const char *text, size_t count,
                  COLORREF color, const RECT &clip, const std::vector<size_t> &underlined = {});
 
+// The face a window's caption is drawn in (the bold System face).
+TextStyle CaptionStyle();
+// Draws the ink of `count` characters into 0x00RRGGBB pixels, `width` by
+// `height`, the top left of the first cell at (x, y): for what is drawn
+// outside any DC, such as a title bar of the display's own. Nothing is drawn
+// at or right of column `right`, nor outside the pixels.
+void DrawTextPixels(uint32_t *pixels, int width, int height, int x, int y, const TextStyle &style, const char *text,
+                    size_t count, uint32_t color, int right);
+
 // Takes the mnemonic prefixes out of a caption: "&x" becomes "x" with the
 // index of x noted, "&&" becomes "&".
 std::string StripPrefixes(const char *text, size_t count, std::vector<size_t> *underlined);

@@ -2,10 +2,10 @@
 # The configuration dialog of the native program on an X server, used as a
 # person uses it: /c shows it (a screenshot is kept), a slider dragged with
 # the mouse and a number typed into a box reach the registry file through
-# OK, Escape leaves the file as it was, and Alt+A opens the About box over
-# the dialog, which stays open under it. No window manager runs, so the
-# dialog must take the keyboard itself: the pointer is kept off it while
-# keys are typed.
+# OK, Escape after an edit that shows on the dialog leaves the file as it
+# was, and Alt+A opens the About box over the dialog, which stays open
+# under it and takes no clicks. No window manager runs, so the dialog must
+# take the keyboard itself: the pointer is kept off it while keys are typed.
 set -uo pipefail
 # shellcheck source=tests/lib/native_e2e.sh
 source "$(dirname "$0")/../lib/native_e2e.sh"
@@ -51,6 +51,32 @@ open_dialog() {
 }
 park_pointer() { pointer_to 1020 760; }
 
+# What the dialog shows, read from its pixels: the edit made before Escape
+# must be seen to have reached it, or lost keys would pass as "nothing
+# stored". DIALOG_SHOT is a fresh screenshot of the dialog's window.
+DIALOG_SHOT=
+dialog_shot() {
+  DIALOG_SHOT=$NATIVE_TMP/dialog-now.ppm
+  xprobe shot "$DIALOG" "$DIALOG_SHOT" 2>/dev/null
+}
+# A dialog drawn for the first time may still be painting its controls.
+dialog_drawn() {
+  dialog_shot && (($(convert "$DIALOG_SHOT" -unique-colors -depth 8 txt:- 2>/dev/null | grep -c '^[0-9]') > 16))
+}
+# black_in FILE WxH+X+Y: the black pixels in that part of FILE.
+black_in() {
+  convert "$1" -crop "$2" +repage -format %c histogram:info:- 2>/dev/null |
+    awk '/#000000/ { n += $1 } END { print n + 0 }'
+}
+# "Bombs Only" at 176,22 72x16 has its 13-pixel square centred on its
+# height, a sunken edge of 2 around a white field; its tick is 21 black
+# pixels in that field.
+BOMBS_ONLY_FIELD="9x9+$(($(du_x 176) + 2))+$(($(du_y 22) + ($(du_y 16) - 13) / 2 + 2))"
+bombs_only_ticked() { dialog_shot && [[ $(black_in "$DIALOG_SHOT" "$BOMBS_ONLY_FIELD") == 21 ]]; }
+# The Max Bomb Count box (43,68 20x15), which shows its slider's position.
+COUNT_BOX="$(du_x 20)x$(du_y 15)+$(du_x 43)+$(du_y 68)"
+count_box() { convert "$DIALOG_SHOT" -crop "$COUNT_BOX" +repage "$1" 2>/dev/null; }
+
 # press_and_expect KEY ID WANT NAME: presses KEY and expects the run to end
 # with status WANT.
 press_and_expect() { key_ends_run "$1" "$2" "$3" "$4" "$NATIVE_EXIT_TIMEOUT"; }
@@ -71,18 +97,17 @@ expect_stored() {
 rm -f "$VANTREL_REGISTRY"
 if open_dialog shown; then
   pass "/c shows the configuration dialog"
-  shot=$NATIVE_TMP/dialog.ppm
-  # A dialog drawn for the first time may still be painting its controls.
-  _drawn() {
-    xprobe shot "$DIALOG" "$shot" 2>/dev/null &&
-      (($(convert "$shot" -unique-colors -depth 8 txt:- 2>/dev/null | grep -c '^[0-9]') > 16))
-  }
-  if wait_until "$NATIVE_APPEAR_TIMEOUT" _drawn; then
-    convert "$shot" "$ARTEFACTS/native-config-dialog.png" 2>/dev/null
+  if wait_until "$NATIVE_APPEAR_TIMEOUT" dialog_drawn; then
+    convert "$DIALOG_SHOT" "$ARTEFACTS/native-config-dialog.png" 2>/dev/null
     pass "the dialog shows its picture and controls (screenshot in $ARTEFACTS)"
   else
-    [[ -f $shot ]] && convert "$shot" "$ARTEFACTS/native-config-dialog.png" 2>/dev/null
+    [[ -f $DIALOG_SHOT ]] && convert "$DIALOG_SHOT" "$ARTEFACTS/native-config-dialog.png" 2>/dev/null
     fail "the dialog shows its picture and controls" "few colours in its window"
+  fi
+  if [[ $(black_in "$DIALOG_SHOT" "$BOMBS_ONLY_FIELD") == 0 ]]; then
+    pass "Bombs Only shows no tick while it is off"
+  else
+    fail "Bombs Only shows no tick while it is off" "$(black_in "$DIALOG_SHOT" "$BOMBS_ONLY_FIELD") black pixels in its field"
   fi
   info=$(xprobe info "$DIALOG")
   if [[ $(field "$info" w) == "$(du_x 291)" && $(field "$info" h) == "$(du_y 219)" ]]; then
@@ -141,13 +166,41 @@ else
 fi
 
 # --- Escape stores nothing -----------------------------------------------------------
+# Two things changed first, so there is something to store: from OK, three
+# Shift+Tabs back (past Bombs Only and Bomb backdrop) reach the Max Bomb
+# Count slider, which two Rights move on (its box shows the new count);
+# Alt+B ticks Bombs Only. Both must show before Escape is pressed.
 set_settings BombCount=7 BombSpeed=9
 cp "$VANTREL_REGISTRY" "$NATIVE_TMP/before.reg"
 if open_dialog escape; then
-  # Something changed first, so there would be something to store.
-  xdotool key Tab Right Right
-  press_and_expect Escape escape 0 "Escape ends the dialog with 0"
-  if cmp -s "$NATIVE_TMP/before.reg" "$VANTREL_REGISTRY"; then
+  edited=0
+  if wait_until "$NATIVE_APPEAR_TIMEOUT" dialog_drawn && count_box "$NATIVE_TMP/box-before.ppm"; then
+    xdotool key shift+Tab shift+Tab shift+Tab Right Right alt+b
+    ticked=no recounted=no
+    _edit_shown() {
+      ticked=no recounted=no
+      bombs_only_ticked && ticked=yes
+      count_box "$NATIVE_TMP/box-now.ppm" && ! cmp -s "$NATIVE_TMP/box-before.ppm" "$NATIVE_TMP/box-now.ppm" &&
+        recounted=yes
+      [[ $ticked == yes && $recounted == yes ]]
+    }
+    if wait_until "$NATIVE_APPEAR_TIMEOUT" _edit_shown && bg_running escape; then
+      edited=1
+      pass "before Escape the dialog shows the edit: Bombs Only ticked, a new count in its box"
+    else
+      fail "before Escape the dialog shows the edit: Bombs Only ticked, a new count in its box" \
+        "Bombs Only ticked: $ticked ($(black_in "$DIALOG_SHOT" "$BOMBS_ONLY_FIELD") black pixels in its field, a tick is 21)" \
+        "a new count in the box: $recounted" "$(describe escape)"
+    fi
+  else
+    fail "before Escape the dialog shows the edit" "the dialog was never drawn" "$(describe escape)"
+  fi
+  escaped=0
+  press_and_expect Escape escape 0 "Escape ends the dialog with 0" && escaped=1
+  if ((!edited || !escaped)); then
+    fail "Escape leaves the registry file as it was, byte for byte" \
+      "nothing to judge: the edit seen $edited, ended by Escape $escaped"
+  elif cmp -s "$NATIVE_TMP/before.reg" "$VANTREL_REGISTRY"; then
     pass "Escape leaves the registry file as it was, byte for byte"
   else
     fail "Escape leaves the registry file as it was" "$(diff "$NATIVE_TMP/before.reg" "$VANTREL_REGISTRY")"
@@ -158,8 +211,9 @@ fi
 
 rm -f "$VANTREL_REGISTRY"
 if open_dialog escape_none; then
-  press_and_expect Escape escape_none 0 "Escape with no settings stored ends with 0"
-  if [[ -e $VANTREL_REGISTRY ]]; then
+  if ! press_and_expect Escape escape_none 0 "Escape with no settings stored ends with 0"; then
+    fail "Escape makes no registry file" "nothing to judge: Escape did not end the dialog"
+  elif [[ -e $VANTREL_REGISTRY ]]; then
     fail "Escape makes no registry file" "$(cat "$VANTREL_REGISTRY")"
   else
     pass "Escape makes no registry file"
@@ -169,10 +223,13 @@ else
 fi
 
 # --- the About box over the dialog ---------------------------------------------------
+# What happened on the way, for the verdict on what was stored.
+about_seen=0 edited=0 escaped=0
 rm -f "$VANTREL_REGISTRY"
 if open_dialog about; then
   xdotool key alt+a
   if wait_until "$NATIVE_APPEAR_TIMEOUT" about_shown; then
+    about_seen=1
     pass "Alt+A opens the About box"
     about=$(about_window)
     transient=$(xprop -id "$about" WM_TRANSIENT_FOR 2>/dev/null)
@@ -181,30 +238,55 @@ if open_dialog about; then
     else
       fail "the About box is marked as standing over the dialog" "$transient (dialog $DIALOG)"
     fi
-    # The dialog is disabled under the About box: a click on its Cancel
-    # button does nothing.
-    pointer_to $((DIALOG_X + $(du_x 100) + 20)) $((DIALOG_Y + $(du_y 183) + 10)) && xdotool click 1
-    park_pointer
-    if stays_true "$NATIVE_QUIET_SPAN" about_shown && bg_running about; then
-      pass "a click on the dialog under the About box does nothing"
+    # The dialog is disabled under the About box: a click on it does
+    # nothing. The click goes to the part of Bombs Only that the About box
+    # leaves uncovered (with no window manager both stand at the screen's
+    # corner, and the About box hides most of the dialog). Had the click
+    # ticked it, Alt+B below would take the tick away; had it closed the
+    # About box, Enter would press OK. The X server hands the click over
+    # before Enter, and Enter before Alt+B, so a tick that shows after them
+    # all is seen only if the click was handled and did nothing.
+    about_info=$(xprobe info "$about")
+    ax=$(field "$about_info" x) ay=$(field "$about_info" y)
+    aw=$(field "$about_info" w) ah=$(field "$about_info" h)
+    click_x= click_y=$((DIALOG_Y + $(du_y 22) + $(du_y 16) / 2))
+    for ((x = DIALOG_X + $(du_x 176) + $(du_x 72) - 3; x > DIALOG_X + $(du_x 176); x -= 4)); do
+      if ((x < ax || x >= ax + aw || click_y < ay || click_y >= ay + ah)); then click_x=$x; break; fi
+    done
+    if [[ -n $click_x ]]; then
+      pointer_to "$click_x" "$click_y" && xdotool click 1
     else
-      fail "a click on the dialog under the About box does nothing" "$(describe about)"
+      fail "a click on the dialog under the About box does nothing" \
+        "the About box ($about_info) covers all of Bombs Only: nowhere to click"
     fi
+    park_pointer
     xdotool key Return
     if wait_until "$NATIVE_EXIT_TIMEOUT" about_gone && bg_running about && [[ -n $(dialog_window) ]]; then
       pass "Enter closes the About box and the dialog stays"
     else
       fail "Enter closes the About box and the dialog stays" "$(describe about)"
     fi
-    press_and_expect Escape about 0 "Escape then ends the dialog with 0"
+    xdotool key alt+b
+    if [[ -n $click_x ]] && wait_until "$NATIVE_APPEAR_TIMEOUT" bombs_only_ticked && bg_running about; then
+      edited=1
+      pass "a click on the dialog under the About box does nothing: the dialog then takes Alt+B"
+    else
+      fail "a click on the dialog under the About box does nothing: the dialog then takes Alt+B" \
+        "black pixels in Bombs Only's field: $(black_in "$DIALOG_SHOT" "$BOMBS_ONLY_FIELD") (a tick is 21)" \
+        "$(describe about)"
+    fi
+    press_and_expect Escape about 0 "Escape then ends the dialog with 0" && escaped=1
   else
     fail "Alt+A opens the About box" "$(describe about)"
-    bg_kill about
   fi
 else
   fail "/c shows the dialog before Alt+A" "$(describe about)"
 fi
-if [[ -e $VANTREL_REGISTRY ]]; then
+bg_kill about
+if ((!about_seen || !edited || !escaped)); then
+  fail "the About box and Escape store nothing" \
+    "nothing to judge: About box shown $about_seen, Bombs Only ticked $edited, ended by Escape $escaped"
+elif [[ -e $VANTREL_REGISTRY ]]; then
   fail "the About box and Escape store nothing" "$(cat "$VANTREL_REGISTRY")"
 else
   pass "the About box and Escape store nothing"

@@ -3,8 +3,9 @@
 # monitors set on an Xvfb): a whole saver on each, each window exactly over
 # its monitor and each run in a process of its own under the one started;
 # input on either monitor ends both, SIGTERM ends all with 0, a child killed
-# ends the run with nothing left, a monitor that goes takes only its own
-# saver with it. On one monitor nothing of this happens: one process.
+# ends the run with that child's status and nothing left, a monitor that
+# goes takes only its own saver with it. On one monitor nothing of this
+# happens: one process.
 set -uo pipefail
 # shellcheck source=tests/lib/native_e2e.sh
 source "$(dirname "$0")/../lib/native_e2e.sh"
@@ -76,14 +77,26 @@ else
     "windows: $(geometries | tr '\n' ';')" "children: ${CHILDREN[*]}" "$(describe keyed)"
 fi
 
-bombs_on_both() {
+# The viewable saver windows, one id a line.
+shown_windows() {
   local w
-  for w in $(windows); do window_shows "$w" bombs || return 1; done
+  for w in $(windows); do
+    [[ $(field "$(xprobe info "$w" 2>/dev/null)" viewable) == 1 ]] && echo "$w"
+  done
+}
+# One window for each of the two monitors, and bombs in each: with fewer
+# windows there is nothing to look at, which must not count as bombs.
+bombs_on_both() {
+  local shown w
+  shown=$(shown_windows)
+  [[ $(grep -c . <<<"$shown") == 2 ]] || return 1
+  for w in $shown; do window_shows "$w" bombs || return 1; done
 }
 if wait_until "$NATIVE_APPEAR_TIMEOUT" bombs_on_both; then
   pass "both draw bombs"
 else
-  fail "both draw bombs" "$(for w in $(windows); do echo "$w: $(shows "$w")"; done)"
+  fail "both draw bombs" "saver windows shown: $(shown_windows | grep -c .), want 2, one per monitor" \
+    "$(for w in $(shown_windows); do echo "$w: $(shows "$w")"; done)"
 fi
 
 # A second start raises the running saver and leaves at once.
@@ -132,13 +145,17 @@ for sig in TERM INT; do
   bg_kill "sig$sig"
 done
 
+# The run ends with the status of the child that ended it: a child killed
+# outright as a shell would say it (128 + the signal), one that faulted as
+# its fault guard ends it, with 1.
+declare -A CRASH_STATUS=([KILL]=137 [SEGV]=1)
 for sig in KILL SEGV; do
-  name="a child killed by SIG$sig ends the run, nothing left behind"
+  name="a child killed by SIG$sig ends the run with ${CRASH_STATUS[$sig]}, nothing left behind"
   if start_run "crash$sig"; then
     kill -"$sig" "${CHILDREN[1]}"
-    if bg_wait "crash$sig" "$NATIVE_EXIT_TIMEOUT" && [[ $(bg_rc "crash$sig") != 0 ]] &&
+    if bg_wait "crash$sig" "$NATIVE_EXIT_TIMEOUT" && [[ $(bg_rc "crash$sig") == "${CRASH_STATUS[$sig]}" ]] &&
       wait_until 10 all_gone "${CHILDREN[@]}"; then
-      pass "$name (status $(bg_rc "crash$sig"))"
+      pass "$name"
     else
       fail "$name" "$(describe "crash$sig")" "children: $(ps -o pid=,stat=,args= -p "${CHILDREN[*]}")"
     fi
@@ -162,14 +179,22 @@ fi
 bg_kill orphaned
 
 # A monitor that goes takes its saver along; the other goes on. One that
-# comes back gets a saver of its own.
+# comes back gets a saver of its own. (Bombs only: the left one's animation
+# is how its going on is seen.)
+set_settings BombsOnly=1
 if start_run changed; then
   xrandr --delmonitor RIGHT >/dev/null 2>&1
-  if wait_until 20 only_left && stays_true 2 only_left && bg_running changed; then
+  # The one whose monitor went ends, and once the run has reaped it (its
+  # process entirely gone) the run has had its say on that end: the other
+  # saver must still be there and draw on.
+  _one_reaped() { [[ ! -e /proc/${CHILDREN[0]} || ! -e /proc/${CHILDREN[1]} ]]; }
+  _other_alive() { kill -0 "${CHILDREN[0]}" 2>/dev/null || kill -0 "${CHILDREN[1]}" 2>/dev/null; }
+  if wait_until 20 only_left && wait_until 20 _one_reaped && _other_alive && bg_running changed &&
+    draws_on changed "$(shown_windows)" && only_left && _other_alive; then
     pass "a monitor removed: its saver goes, the other goes on"
   else
     fail "a monitor removed: its saver goes, the other goes on" "windows: $(geometries | tr '\n' ';')" \
-      "$(describe changed)"
+      "children: $(ps -o pid=,stat=,args= -p "${CHILDREN[*]}")" "$(describe changed)"
   fi
   xrandr --setmonitor RIGHT 1920/500x1080/280+1600+0 none >/dev/null 2>&1
   if wait_until 20 both_covered && bg_running changed; then
@@ -187,5 +212,6 @@ else
   fail "a monitor removed: its saver goes, the other goes on" "the run did not start" "$(describe changed)"
 fi
 bg_kill changed
+rm -f "$VANTREL_REGISTRY"
 
 report_summary

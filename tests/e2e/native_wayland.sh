@@ -45,13 +45,16 @@ trap 'exit 130' INT TERM
 for binary in "$VANTREL_SAVER" "$WL_POINTER"; do
   [[ -x $binary ]] || { fail "setup: $binary exists" "build it: ./setup.sh native"; report_summary; exit 1; }
 done
+# Set-up installs these; one missing is a fault of the machine's set-up,
+# which must show as a failure, not pass as a skip.
+missing=0
 for tool in swaybg wtype weston; do
   if ! command -v "$tool" >/dev/null; then
-    printf 'skipped: %s is not installed\n' "$tool"
-    report_summary
-    exit 0
+    fail "setup: $tool is installed" "install the Debian package $tool (./setup.sh installs it)"
+    missing=1
   fi
 done
+((missing)) && { report_summary; exit 1; }
 
 # The test session's Xvfb has no business here: every saver below runs with
 # no DISPLAY, so only Wayland can serve it.
@@ -289,12 +292,13 @@ bg_kill slides
 rm -f "$VANTREL_REGISTRY"
 
 # --- the pointer and its buttons ------------------------------------------------------
-# wl_parked_saver ID NAME: a saver started with the pointer in the middle of
-# the big output and told where it is; fails NAME when it does not come up.
+# wl_parked_saver ID NAME [VAR=VALUE...]: a saver started with the pointer in
+# the middle of the big output and told where it is; fails NAME when it does
+# not come up.
 wl_parked_saver() {
   local id=$1 name=$2
   park_pointer || { fail "$name" "the virtual pointer does not move"; return 1; }
-  wl_saver_start "$id" /s
+  wl_saver_start "$id" "${@:3}" /s
   if ! wl_saver_up "$id"; then
     fail "$name" "$(wl_describe "$id")"
     bg_kill "$id"
@@ -309,17 +313,48 @@ expect_closed() {
   bg_kill "$1"
 }
 
-if wl_parked_saver drift "a 2-pixel movement leaves the saver running"; then
+# The pointer motions a run traced (WAYLAND_DEBUG) as received. Only the
+# process of the output under the pointer receives them.
+motions_received() { grep -c 'wl_pointer@[0-9]*\.motion(' "$BG_DIR/$1.out" 2>/dev/null; }
+# output_draws_on ID OUTPUT FRAMES: what OUTPUT shows changes FRAMES times
+# while the run ID goes on; fails as soon as the run ends.
+output_draws_on() {
+  local id=$1 output=$2 frames=$3 i
+  output_shot "$output" && cp "$NATIVE_TMP/$output.ppm" "$NATIVE_TMP/last-frame.ppm" || return 1
+  _changed_or_end() {
+    bg_done "$id" || { output_shot "$output" && ! cmp -s "$NATIVE_TMP/last-frame.ppm" "$NATIVE_TMP/$output.ppm"; }
+  }
+  for ((i = 0; i < frames; i++)); do
+    wait_until "$NATIVE_APPEAR_TIMEOUT" _changed_or_end && bg_running "$id" || return 1
+    cp "$NATIVE_TMP/$output.ppm" "$NATIVE_TMP/last-frame.ppm"
+  done
+}
+
+# The movement must be seen to have been handled, not only watched for a
+# while: the saver under the pointer receives it (its trace shows the
+# motion), then draws three new frames. At most two of them can have been
+# drawn before it read the motion (one on its way to the compositor, one
+# waiting for the next frame callback); the third came after, and the saver
+# handles all input it has read before it draws again. Bombs only, so that
+# the drawing never stops.
+set_settings BombsOnly=1
+chown "$SWAY_USER" "$VANTREL_REGISTRY"
+if wl_parked_saver drift "a 2-pixel movement leaves the saver running" WAYLAND_DEBUG=client; then
+  seen=$(motions_received drift)
   pointer 2 0
-  if stays_true "$NATIVE_QUIET_SPAN" bg_running drift; then
+  _received_or_end() { (($(motions_received drift) > seen)) || bg_done drift; }
+  if wait_until "$NATIVE_EXIT_TIMEOUT" _received_or_end && bg_running drift &&
+    output_draws_on drift "$BIG" 3 && bg_running drift; then
     pass "a 2-pixel movement leaves the saver running"
     pointer 3 0
     expect_closed drift "3 pixels more (5 from the start) end the run with 0"
   else
-    fail "a 2-pixel movement leaves the saver running" "$(wl_describe drift)"
+    fail "a 2-pixel movement leaves the saver running" "$(wl_describe drift)" \
+      "pointer motions received: $(motions_received drift) (before the movement: $seen)"
   fi
   bg_kill drift
 fi
+rm -f "$VANTREL_REGISTRY"
 
 if wl_parked_saver moved "a 5-pixel movement ends the run with 0"; then
   pointer 0 5
@@ -370,17 +405,50 @@ open_dialog() {
   _dialog_or_end() { toplevel Dialog || bg_done "$id"; }
   wait_until "$NATIVE_APPEAR_TIMEOUT" _dialog_or_end && bg_running "$id"
 }
+# What the dialog shows, read from its pixels, so that an edit is seen to
+# have reached it before Escape is judged. The content of the dialog's
+# toplevel (sway frames it), a fresh shot in DIALOG_SHOT; the pointer is
+# sent to the layout's corner first, away from the dialog.
+DIALOG_SHOT=$NATIVE_TMP/dialog.ppm
+dialog_shot() {
+  local geometry
+  geometry=$(sway_as_user swaymsg -t get_tree -r 2>/dev/null | jq -r 'first(.. | objects |
+    select(.name? == "Dialog" and .shell? == "xdg_shell")) |
+    "\(.rect.x + .window_rect.x),\(.rect.y + .window_rect.y) \(.window_rect.width)x\(.window_rect.height)"')
+  [[ $geometry == *,*\ *x* ]] || return 1
+  rm -f "$DIALOG_SHOT"
+  timeout -k 2 30 grim -t ppm -g "$geometry" "$DIALOG_SHOT" 2>/dev/null
+}
+# The template's font has base units of 6 by 13 pixels; a control's place in
+# dialog units becomes pixels from the dialog's client origin like this.
+du_x() { echo $((($1 * 6 + 2) / 4)); }
+du_y() { echo $((($1 * 13 + 4) / 8)); }
+# black_in FILE WxH+X+Y: the black pixels in that part of FILE.
+black_in() {
+  convert "$1" -crop "$2" +repage -format %c histogram:info:- 2>/dev/null |
+    awk '/#000000/ { n += $1 } END { print n + 0 }'
+}
+# "Bombs Only" at 176,22 72x16 has its 13-pixel square centred on its
+# height, a sunken edge of 2 around a white field; its tick is 21 black
+# pixels in that field.
+BOMBS_ONLY_FIELD="9x9+$(($(du_x 176) + 2))+$(($(du_y 22) + ($(du_y 16) - 13) / 2 + 2))"
+# The Max Bomb Count box (43,68 20x15), which shows its slider's position.
+COUNT_BOX="$(du_x 20)x$(du_y 15)+$(du_x 43)+$(du_y 68)"
+count_box() { convert "$DIALOG_SHOT" -crop "$COUNT_BOX" +repage "$1" 2>/dev/null; }
+
 # key_ends ID WANT NAME KEYS...: wtype KEYS (wtype's own arguments), then the
-# run must end with WANT.
+# run must end with WANT; returns 1 when it did not.
 key_ends() {
-  local id=$1 want=$2 name=$3; shift 3
+  local id=$1 want=$2 name=$3 ended=1; shift 3
   sway_as_user wtype "$@"
   if bg_wait "$id" "$NATIVE_EXIT_TIMEOUT" && [[ $(bg_rc "$id") == "$want" ]]; then
     pass "$name"
   else
     fail "$name" "$(wl_describe "$id")"
+    ended=0
   fi
   bg_kill "$id"
+  ((ended))
 }
 
 if ((WAYLAND_DIALOG_CASES)); then
@@ -411,13 +479,49 @@ if ((WAYLAND_DIALOG_CASES)); then
     fail "/c opens the dialog as a toplevel of its own" "$(wl_describe typed)"
   fi
 
+  # Two things changed first, so there is something to store: seven Tabs
+  # from OK reach the Max Bomb Count slider, which two Rights move on (its
+  # box shows the new count); Alt+B ticks Bombs Only. Both must show on the
+  # dialog before Escape is pressed, or keys that went nowhere would pass.
   set_settings BombCount=7 BombSpeed=9
   chown "$SWAY_USER" "$VANTREL_REGISTRY"
   cp "$VANTREL_REGISTRY" "$NATIVE_TMP/before.reg"
   if open_dialog escape; then
-    sway_as_user wtype -M alt b -m alt -k Tab -k Right -k Right
-    key_ends escape 0 "Escape ends the dialog with 0" -k Escape
-    if cmp -s "$NATIVE_TMP/before.reg" "$VANTREL_REGISTRY"; then
+    edited=0 ticked=no recounted=no
+    pointer -10000 -10000
+    _dialog_drawn() {
+      dialog_shot && (($(convert "$DIALOG_SHOT" -unique-colors -depth 8 txt:- 2>/dev/null | grep -c '^[0-9]') > 16))
+    }
+    if wait_until "$NATIVE_APPEAR_TIMEOUT" _dialog_drawn && count_box "$NATIVE_TMP/box-before.ppm" &&
+      [[ $(black_in "$DIALOG_SHOT" "$BOMBS_ONLY_FIELD") == 0 ]]; then
+      sway_as_user wtype -k Tab -k Tab -k Tab -k Tab -k Tab -k Tab -k Tab -k Right -k Right -M alt b -m alt
+      _edit_shown() {
+        ticked=no recounted=no
+        dialog_shot || return 1
+        [[ $(black_in "$DIALOG_SHOT" "$BOMBS_ONLY_FIELD") == 21 ]] && ticked=yes
+        count_box "$NATIVE_TMP/box-now.ppm" && ! cmp -s "$NATIVE_TMP/box-before.ppm" "$NATIVE_TMP/box-now.ppm" &&
+          recounted=yes
+        [[ $ticked == yes && $recounted == yes ]]
+      }
+      if wait_until "$NATIVE_APPEAR_TIMEOUT" _edit_shown && bg_running escape; then
+        edited=1
+        pass "before Escape the dialog shows the edit: Bombs Only ticked, a new count in its box"
+      else
+        fail "before Escape the dialog shows the edit: Bombs Only ticked, a new count in its box" \
+          "Bombs Only ticked: $ticked ($(black_in "$DIALOG_SHOT" "$BOMBS_ONLY_FIELD") black pixels in its field, a tick is 21)" \
+          "a new count in the box: $recounted" "$(wl_describe escape)"
+      fi
+    else
+      fail "before Escape the dialog shows the edit" \
+        "the dialog was not seen drawn with Bombs Only off (shot: $(identify -format '%wx%h' "$DIALOG_SHOT" 2>/dev/null))" \
+        "$(wl_describe escape)"
+    fi
+    escaped=0
+    key_ends escape 0 "Escape ends the dialog with 0" -k Escape && escaped=1
+    if ((!edited || !escaped)); then
+      fail "Escape leaves the registry file as it was, byte for byte" \
+        "nothing to judge: the edit seen $edited, ended by Escape $escaped"
+    elif cmp -s "$NATIVE_TMP/before.reg" "$VANTREL_REGISTRY"; then
       pass "Escape leaves the registry file as it was, byte for byte"
     else
       fail "Escape leaves the registry file as it was" "$(diff "$NATIVE_TMP/before.reg" "$VANTREL_REGISTRY")"
@@ -443,8 +547,9 @@ if ((WAYLAND_DIALOG_CASES)); then
       else
         fail "Enter closes the About box and the dialog stays" "$(wl_describe about)"
       fi
-      key_ends about 0 "Escape then ends the dialog with 0" -k Escape
-      if [[ -e $VANTREL_REGISTRY ]]; then
+      if ! key_ends about 0 "Escape then ends the dialog with 0" -k Escape; then
+        fail "the About box and Escape store nothing" "nothing to judge: Escape did not end the dialog"
+      elif [[ -e $VANTREL_REGISTRY ]]; then
         fail "the About box and Escape store nothing" "$(cat "$VANTREL_REGISTRY")"
       else
         pass "the About box and Escape store nothing"
@@ -459,6 +564,71 @@ if ((WAYLAND_DIALOG_CASES)); then
   bg_kill held_keyboard
 fi
 
+# --- a dialog on the scale-2 output ---------------------------------------------------
+# Drawn at the output's scale: a buffer of twice the window's size in each
+# direction, every pixel of the window a whole 2x2 block on the screen (a
+# scale-1 picture stretched by the compositor would be smoothed). A window
+# rule has sway leave the frame to the client, so our own title bar shows,
+# drawn the same way, with the title in it.
+dialog_rect() {
+  sway_as_user swaymsg -t get_tree -r 2>/dev/null | jq -r '[.. | objects |
+    select(.name? == "Dialog" and .shell? == "xdg_shell")][0] | "\(.rect.x) \(.rect.y) \(.rect.width) \(.rect.height)"'
+}
+if ((WAYLAND_DIALOG_CASES)); then
+  _swaymsg 'for_window [app_id="vantrel-saver"] border csd' >/dev/null
+  _swaymsg focus output "$HIDPI" >/dev/null
+  read -r _ _ hidpi_x hidpi_y _ < <(sway_outputs | awk -v n="$HIDPI" '$1 == n { gsub(/[x+*]/, " ", $2); print $2 }')
+  if open_dialog scaled WAYLAND_DEBUG=client; then
+    _scaled_shown() { output_has scaled 'wl_surface@[0-9]*\.set_buffer_scale(2)' && [[ $(dialog_rect) != null* ]]; }
+    wait_until "$NATIVE_APPEAR_TIMEOUT" _scaled_shown
+    read -r dx dy dw dh < <(dialog_rect)
+    shot=$NATIVE_TMP/scaled.png
+    # What of it the output shows (it may be taller than the output).
+    x0=$(((dx - hidpi_x) * 2)) y0=$(((dy - hidpi_y) * 2))
+    cw=$((dw * 2)) ch=$((dh * 2))
+    ((x0 + cw > ${HIDPI_SIZE%x*})) && cw=$((${HIDPI_SIZE%x*} - x0))
+    ((y0 + ch > ${HIDPI_SIZE#*x})) && ch=$((${HIDPI_SIZE#*x} - y0))
+    # (The compositor's cursor, drawn sharp at the device's pixels, goes
+    # to the other output first.)
+    if [[ $dw =~ ^[0-9]+$ ]] && ((x0 >= 0 && y0 >= 0 && cw > 100 && ch > 100)) && park_pointer &&
+      output_shot "$HIDPI" &&
+      convert "$NATIVE_TMP/$HIDPI.ppm" -crop "${cw}x$ch+$x0+$y0" +repage "$shot"; then
+      cp "$shot" "$ARTEFACTS/wayland-dialog-scaled.png"
+      # Sampled down to one pixel a block and back up, a picture of whole
+      # blocks is unchanged.
+      convert "$shot" -sample 50% -sample 200% "$NATIVE_TMP/blocks.png"
+      off=$(pixels_off "$shot" "$NATIVE_TMP/blocks.png")
+      if output_has scaled "create_buffer(new id wl_buffer@[0-9]*, 0, $((dw * 2)), $(((dh - 20) * 2))," &&
+        [[ $(identify -format '%wx%h' "$shot") == "${cw}x$ch" && $off == 0 ]]; then
+        pass "on the scale-2 output the dialog is drawn at twice its size, each pixel a whole 2x2 block"
+      else
+        fail "on the scale-2 output the dialog is drawn at twice its size, each pixel a whole 2x2 block" \
+          "dialog at $dx,$dy ${dw}x$dh in the layout; $off pixels off whole blocks" \
+          "$(grep -E 'set_buffer_scale|create_buffer' "$BG_DIR/scaled.out" | head -n 6)"
+      fi
+      # The bar: the top 20 rows of the window (40 on the screen), the
+      # caption's blue with the title's white ink in it, left of the close box.
+      count_of() {
+        convert "$shot" -crop "$(((dw - 24) * 2))x40+0+0" +repage -fill white -opaque "$1" -fill black +opaque white \
+          -format '%[fx:int(mean*w*h+0.5)]' info:
+      }
+      blue=$(count_of '#000080') ink=$(count_of '#FFFFFF')
+      if ((blue > (dw - 24) * 2 * 40 / 2 && ink > 100)); then
+        pass "our title bar shows the window's title"
+      else
+        fail "our title bar shows the window's title" "in the bar: $blue pixels of the caption's blue, $ink of white ink"
+      fi
+    else
+      fail "on the scale-2 output the dialog is drawn at twice its size, each pixel a whole 2x2 block" \
+        "no dialog to look at: $(dialog_rect)" "$(wl_describe scaled)"
+    fi
+  else
+    fail "/c shows the dialog on the scale-2 output" "$(wl_describe scaled)"
+  fi
+  bg_kill scaled
+  _swaymsg focus output "$BIG" >/dev/null
+fi
+
 # --- weston: no layer shell, so fullscreen toplevels ---------------------------------
 WESTON_SOCKET=vantrel-weston
 bg_start weston _exec_as_user weston --backend=headless-backend.so --use-pixman --no-config \
@@ -468,12 +638,13 @@ if wait_until 30 test -S "$SWAY_RUNTIME_DIR/$WESTON_SOCKET"; then
   _fullscreen_or_end() {
     output_has weston_saver '-> xdg_toplevel@[0-9]*\.set_fullscreen(' || bg_done weston_saver
   }
+  # Keeps running: goes on drawing, frame after frame, well past its first.
   _drawn_or_end() {
-    output_has weston_saver '-> wl_surface@[0-9]*\.attach(wl_buffer@' || bg_done weston_saver
+    (($(grep -c -- '-> wl_surface@[0-9]*\.attach(wl_buffer@' "$BG_DIR/weston_saver.out") >= 10)) ||
+      bg_done weston_saver
   }
   if wait_until "$NATIVE_APPEAR_TIMEOUT" _fullscreen_or_end && wait_until "$NATIVE_APPEAR_TIMEOUT" _drawn_or_end &&
-    stays_true "$NATIVE_QUIET_SPAN" bg_running weston_saver &&
-    ! output_has weston_saver 'zwlr_layer_shell_v1@'; then
+    bg_running weston_saver && ! output_has weston_saver 'zwlr_layer_shell_v1@'; then
     pass "on weston /s makes a fullscreen toplevel, draws into it and keeps running"
     kill -TERM "$(saver_pid weston_saver)"
     if bg_wait weston_saver "$NATIVE_EXIT_TIMEOUT" && [[ $(bg_rc weston_saver) == 0 ]]; then
@@ -484,7 +655,8 @@ if wait_until 30 test -S "$SWAY_RUNTIME_DIR/$WESTON_SOCKET"; then
   else
     fail "on weston /s makes a fullscreen toplevel, draws into it and keeps running" \
       "status $(bg_rc weston_saver)" "$(bg_output weston_saver | grep -v '^\[' | tail -n 5)" \
-      "$(bg_output weston_saver | grep -c -- '->') requests sent"
+      "$(bg_output weston_saver | grep -c -- '->') requests sent," \
+      "$(bg_output weston_saver | grep -c -- '-> wl_surface@[0-9]*\.attach(wl_buffer@') buffers attached (want 10)"
   fi
   bg_kill weston_saver
 else

@@ -145,7 +145,8 @@ report_summary() {
 
 # key_ends_run KEY ID WANT NAME TIMEOUT: presses KEY (xdotool, to the focused
 # window) and expects the run ID to end with status WANT within TIMEOUT
-# seconds; a run still going is killed. Needs the caller's `describe`.
+# seconds; a run still going is killed, and 1 returned (its status after the
+# kill says nothing of the key). Needs the caller's `describe`.
 key_ends_run() {
   local key=$1 id=$2 want=$3 name=$4 timeout=$5
   xdotool key "$key"
@@ -154,5 +155,6 @@ key_ends_run() {
   else
     fail "$name" "$(describe "$id")"
     bg_kill "$id"
+    return 1
   fi
 }

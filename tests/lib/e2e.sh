@@ -27,31 +27,12 @@ VANTREL_SCR=${VANTREL_SCR:-$VANTREL_ROOT/$E2E_WIN_TREE/VantrelSaver.scr}
 VANTREL_PROBE=${VANTREL_PROBE:-$VANTREL_ROOT/$E2E_WIN_TREE/tests/e2e/e2e_probe.exe}
 
 # How long to wait for things that should happen (generous: the first start
-# of a Wine program on a small CI machine can take many seconds) and how long
-# to watch for something that must not happen.
+# of a Wine program on a small CI machine can take many seconds).
 E2E_APPEAR_TIMEOUT=${E2E_APPEAR_TIMEOUT:-60}
 E2E_EXIT_TIMEOUT=${E2E_EXIT_TIMEOUT:-30}
-E2E_QUIET_SPAN=${E2E_QUIET_SPAN:-2}
 
-# A watch that an input does NOT end something proves little on a Wine that
-# acts on input late: it would pass by being slow. So the scripts time the
-# inputs that must end something (input_sent, then input_acted once it
-# visibly did), and such a watch lasts three times the slowest of those, or
-# E2E_QUIET_SPAN when that is longer.
-E2E_SLOWEST_MS=0
-E2E_INPUT_AT=0
-input_sent() { E2E_INPUT_AT=${EPOCHREALTIME/./}; }
-input_acted() {
-  local ms=$(((${EPOCHREALTIME/./} - E2E_INPUT_AT) / 1000))
-  ((ms > E2E_SLOWEST_MS)) && E2E_SLOWEST_MS=$ms
-  return 0
-}
-quiet_span() {
-  local span=$(((3 * E2E_SLOWEST_MS + 999) / 1000))
-  ((span < E2E_QUIET_SPAN)) && span=$E2E_QUIET_SPAN
-  log "watching for $span s (the slowest input took $E2E_SLOWEST_MS ms to act)"
-  echo "$span"
-}
+# The saver's settings in the prefix's registry.
+E2E_SETTINGS_KEY='HKCU\SOFTWARE\Kestrelix\VantrelScreenSaver'
 
 E2E_TMP=
 E2E_OWN_SESSION=0
@@ -134,6 +115,25 @@ saver_wait_window() {
   local id=$1
   _saver_window_or_end() { saver_window_shown || bg_done "$id"; }
   wait_until "$E2E_APPEAR_TIMEOUT" _saver_window_or_end && bg_running "$id"
+}
+
+# wine_draws_on ID [FRAMES]: the screen goes on to show FRAMES pictures (2
+# unless given), each unlike the one before, while the run ID goes on; fails
+# as soon as the run ends or nothing new comes in time.
+#
+# A watch that input does NOT end something would pass on a Wine that acts
+# on input late; this is the sign that input sent before the call has been
+# acted on: Wine hands a program the input the X server queued for it before
+# any timer, and the saver draws on timers only. (Only the bombs will do,
+# not a still picture of the slideshow: BombsOnly.)
+wine_draws_on() {
+  local id=$1 frames=${2:-2} i last=$E2E_TMP/frame-last.ppm now=$E2E_TMP/frame-now.ppm
+  import -window root "$last" 2>/dev/null || return 1
+  _new_frame_or_end() { bg_done "$id" || { import -window root "$now" 2>/dev/null && ! cmp -s "$last" "$now"; }; }
+  for ((i = 0; i < frames; i++)); do
+    wait_until "$E2E_APPEAR_TIMEOUT" _new_frame_or_end && bg_running "$id" || return 1
+    mv "$now" "$last"
+  done
 }
 
 # --- input --------------------------------------------------------------------

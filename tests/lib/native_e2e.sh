@@ -23,7 +23,6 @@ X11_PROBE=${X11_PROBE:-$VANTREL_ROOT/build/tests/e2e/x11_probe}
 # Generous: a small CI machine under load can take seconds for a first frame.
 NATIVE_APPEAR_TIMEOUT=${NATIVE_APPEAR_TIMEOUT:-30}
 NATIVE_EXIT_TIMEOUT=${NATIVE_EXIT_TIMEOUT:-20}
-NATIVE_QUIET_SPAN=${NATIVE_QUIET_SPAN:-2}
 
 NATIVE_TMP=
 NATIVE_OWN_SESSION=0
@@ -168,6 +167,28 @@ shows() {
 window_shows() { [[ $(shows "$1") == "$2" ]]; }
 
 cursor_is() { [[ $(xprobe cursor) == "cursor=$1" ]]; }
+
+# draws_on ID WINDOW [FRAMES]: WINDOW goes on to show FRAMES pictures (2
+# unless given), each unlike the one before, the first unlike what it showed
+# when this was called, while the run ID goes on. Fails as soon as the run
+# ends, or when nothing new is drawn in time.
+#
+# This is how a script knows that input sent before the call has been
+# handled: the saver's loop reads all that the X server has queued for it
+# before it takes a timer, and it draws on timers only. (Only animated
+# scenes will do: the bombs, not a picture of the slideshow.)
+draws_on() {
+  local id=$1 window=$2 frames=${3:-2} i
+  local last=$NATIVE_TMP/frame-last.ppm now=$NATIVE_TMP/frame-now.ppm
+  xprobe shot "$window" "$last" 2>/dev/null || return 1
+  _new_frame_or_end() {
+    bg_done "$id" || { xprobe shot "$window" "$now" 2>/dev/null && ! cmp -s "$last" "$now"; }
+  }
+  for ((i = 0; i < frames; i++)); do
+    wait_until "$NATIVE_APPEAR_TIMEOUT" _new_frame_or_end && bg_running "$id" || return 1
+    mv "$now" "$last"
+  done
+}
 
 # --- input ---------------------------------------------------------------------
 

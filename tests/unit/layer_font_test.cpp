@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "layer_fixture.h"
+#include "platform/gdi/font.h"
 
 namespace {
 
@@ -384,3 +385,35 @@ TEST_F(LayerFontTest, TextOnAnEightBitSectionTakesTheNearestColourOfItsTable) {
 }
 
 }  // namespace
+
+// A title bar the display draws itself has no DC: the caption's text drawn
+// straight into pixels must be the System face's ink, as TextOutA draws it,
+// and must stop at its right edge and at the pixels' own.
+TEST_F(LayerFontTest, TextDrawnIntoPixelsIsTextOutsInkAndKeepsInside) {
+    const std::string caption = "Dialog & About";
+    SelectObject(dc, GetStockObject(SYSTEM_FONT));
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkMode(dc, TRANSPARENT);
+    ASSERT_TRUE(TextOutA(dc, 3, 2, caption.c_str(), (int)caption.size()));
+    std::vector<uint32_t> mine(bits, bits + kWidth * kHeight);
+
+    std::vector<uint32_t> pixels((size_t)kWidth * kHeight, kWhite);
+    layer::DrawTextPixels(pixels.data(), kWidth, kHeight, 3, 2, layer::CaptionStyle(), caption.data(),
+                          caption.size(), 0x000000, kWidth);
+    EXPECT_TRUE(pixels == mine) << "the same glyphs in the same places";
+    EXPECT_FALSE(InkIn().Empty());
+
+    // Cut short: nothing at or right of the edge asked for, nor outside.
+    std::fill(pixels.begin(), pixels.end(), kWhite);
+    layer::DrawTextPixels(pixels.data(), kWidth, 10, -4, 5, layer::CaptionStyle(), caption.data(), caption.size(),
+                          0x000000, 30);
+    int inked = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            if (pixels[(size_t)y * kWidth + x] != kWhite) {
+                ++inked;
+                EXPECT_LT(x, 30);
+                EXPECT_LT(y, 10);
+            }
+    EXPECT_GT(inked, 0);
+}

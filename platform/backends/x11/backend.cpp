@@ -33,6 +33,8 @@
 #include <vector>
 
 #include "session/termination.h"
+#include "backends/clip.h"
+#include "backends/keys.h"
 #include "backends/x11/translate.h"
 
 namespace layer {
@@ -628,7 +630,7 @@ void X11Backend::Present(uintptr_t window, const uint32_t *pixels, int width, in
     bool sent = false;
     for (const RECT &part : dirty) {
         RECT area;
-        if (!x11::ClipToSurface(part, width, height, &area)) continue;
+        if (!ClipToSurface(part, width, height, &area)) continue;
         int columns = area.right - area.left;
         for (LONG y = area.top; y < area.bottom; ++y) {
             uint8_t *row = (uint8_t *)x->data + (size_t)y * (size_t)x->bytes_per_line + (size_t)area.left * bytesPerPixel;
@@ -723,7 +725,7 @@ bool X11Backend::Handle(XEvent &event, InputSink &sink) {
     case KeyRelease: {
         KeySym unshifted = XLookupKeysym(&event.xkey, 0);
         KeySym shifted = XLookupKeysym(&event.xkey, 1);
-        UINT vk = x11::VirtualKeyForKeysyms(unshifted, shifted, (event.xkey.state & numLockMask_) != 0);
+        UINT vk = VirtualKeyForKeysyms(unshifted, shifted, (event.xkey.state & numLockMask_) != 0);
         sink.KeyChanged(vk, event.type == KeyPress, (event.xkey.state & Mod1Mask) != 0);
         return true;
     }

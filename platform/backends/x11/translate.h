@@ -1,8 +1,8 @@
-// What the X11 backend translates without talking to a server: key symbols
-// into virtual keys, pointer buttons into buttons and wheel turns, focus
-// reports into activations, the part of a surface a presentation covers,
-// and 0x00RRGGBB pixels into the layout of the server's images. Kept apart
-// so that tests need no display.
+// What the X11 backend translates without talking to a server: pointer
+// buttons into buttons and wheel turns, focus reports into activations, and
+// 0x00RRGGBB pixels into the layout of the server's images. Kept apart so
+// that tests need no display. Keys and the clipping of dirty rectangles are
+// the Wayland backend's too: backends/keys.h, backends/clip.h.
 #ifndef VANTREL_PLATFORM_X11_TRANSLATE_H
 #define VANTREL_PLATFORM_X11_TRANSLATE_H
 
@@ -12,13 +12,6 @@
 
 namespace layer {
 namespace x11 {
-
-// The virtual key Windows reports for a key, given the key symbols of its
-// first two levels (as XLookupKeysym gives them for index 0 and 1) and
-// whether Num Lock is on. Letters and digits follow the symbol, so the key
-// reported is the one printed on the user's layout; keys Windows knows no
-// code for report 0xFF, as it does itself, so they still count as keys.
-UINT VirtualKeyForKeysyms(unsigned long unshifted, unsigned long shifted, bool numLock);
 
 // What a press of X pointer button `button` means.
 enum class PointerAction { Ignored, Left, Middle, Right, Wheel, HorizontalWheel };
@@ -33,10 +26,6 @@ PointerButton TranslateButton(unsigned int button);
 // going, not focus moving up from inside it, and not the pointer's window
 // while the focus follows the pointer.
 bool FocusChosenForWindow(int mode, int detail);
-
-// `dirty` cut down to a surface of width x height; false (and an empty
-// rectangle) when nothing of it is on the surface.
-bool ClipToSurface(const RECT &dirty, int width, int height, RECT *clipped);
 
 // How a server image stores one pixel: TrueColor with the channel masks of
 // its visual, 16, 24 or 32 bits per pixel, in the image's byte order.
