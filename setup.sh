@@ -50,7 +50,7 @@ PACKAGES_tests=(
   xvfb xdotool x11-utils x11-xserver-utils imagemagick file
   xscreensaver libxml2-utils strace jq
   sway swaybg xwayland grim wtype weston
-  kwin-wayland dbus-daemon dbus-bin
+  kwin-wayland mutter dbus-daemon dbus-bin systemd
   dpkg-dev lintian mandoc desktop-file-utils unzip
 )
 
