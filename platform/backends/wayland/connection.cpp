@@ -83,6 +83,8 @@ WaylandBackend::~WaylandBackend() {
     if (keyState_) xkb_state_unref(keyState_);
     if (keymap_) xkb_keymap_unref(keymap_);
     if (xkb_) xkb_context_unref(xkb_);
+    if (relativePointer_) zwp_relative_pointer_v1_destroy(relativePointer_);
+    if (relativeManager_) zwp_relative_pointer_manager_v1_destroy(relativeManager_);
     if (pointer_) wl_pointer_destroy(pointer_);
     if (keyboard_) wl_keyboard_destroy(keyboard_);
     if (seat_) wl_seat_destroy(seat_);
@@ -164,6 +166,9 @@ void WaylandBackend::Global(uint32_t name, const char *interface, uint32_t versi
         viewporter_ = (wp_viewporter *)bind(&wp_viewporter_interface, 1);
     } else if (std::strcmp(interface, wl_subcompositor_interface.name) == 0) {
         subcompositor_ = (wl_subcompositor *)bind(&wl_subcompositor_interface, 1);
+    } else if (std::strcmp(interface, zwp_relative_pointer_manager_v1_interface.name) == 0) {
+        relativeManager_ =
+            (zwp_relative_pointer_manager_v1 *)bind(&zwp_relative_pointer_manager_v1_interface, 1);
     } else if (std::strcmp(interface, zxdg_decoration_manager_v1_interface.name) == 0) {
         decorations_ = (zxdg_decoration_manager_v1 *)bind(&zxdg_decoration_manager_v1_interface, 1);
     }

@@ -98,6 +98,8 @@ void WaylandBackend::OutputChanged(OutputRecord *record) {
 
 void WaylandBackend::GlobalRemoved(uint32_t name) {
     if (name == seatName_ && seat_) {
+        if (relativePointer_) zwp_relative_pointer_v1_destroy(relativePointer_);
+        relativePointer_ = nullptr;
         if (pointer_) wl_pointer_destroy(pointer_);
         if (keyboard_) wl_keyboard_destroy(keyboard_);
         wl_seat_destroy(seat_);

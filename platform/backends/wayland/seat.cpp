@@ -39,6 +39,11 @@ const wl_pointer_listener kPointerListener = {
     [](void *, wl_pointer *, uint32_t, int32_t) {},
 };
 
+const zwp_relative_pointer_v1_listener kRelativePointerListener = {
+    [](void *data, zwp_relative_pointer_v1 *, uint32_t, uint32_t, wl_fixed_t, wl_fixed_t, wl_fixed_t dx,
+       wl_fixed_t dy) { Of(data)->PointerTravelled(wl_fixed_to_double(dx), wl_fixed_to_double(dy)); },
+};
+
 const wl_keyboard_listener kKeyboardListener = {
     [](void *data, wl_keyboard *, uint32_t format, int32_t fd, uint32_t size) { Of(data)->Keymap(format, fd, size); },
     [](void *data, wl_keyboard *, uint32_t, wl_surface *surface, wl_array *keys) {
@@ -62,7 +67,13 @@ void WaylandBackend::SeatCapabilities(uint32_t capabilities) {
     if ((capabilities & WL_SEAT_CAPABILITY_POINTER) && !pointer_) {
         pointer_ = wl_seat_get_pointer(seat_);
         wl_pointer_add_listener(pointer_, &kPointerListener, this);
+        if (relativeManager_) {
+            relativePointer_ = zwp_relative_pointer_manager_v1_get_relative_pointer(relativeManager_, pointer_);
+            zwp_relative_pointer_v1_add_listener(relativePointer_, &kRelativePointerListener, this);
+        }
     } else if (!(capabilities & WL_SEAT_CAPABILITY_POINTER) && pointer_) {
+        if (relativePointer_) zwp_relative_pointer_v1_destroy(relativePointer_);
+        relativePointer_ = nullptr;
         wl_pointer_destroy(pointer_);
         pointer_ = nullptr;
         pointerSurface_ = nullptr;
@@ -164,7 +175,26 @@ void WaylandBackend::PointerMovedTo(wl_fixed_t x, wl_fixed_t y) {
     if (!pointerSurface_) return;
     pointerLocalX_ = wl_fixed_to_double(x);
     pointerLocalY_ = wl_fixed_to_double(y);
+    // Over the saver, how far the pointer went is the device's own word
+    // (PointerTravelled): a place on the surface is only as good as where
+    // the compositor shows the surface, and mutter tells the first one while
+    // the window still grows into place, and nothing more once it is there.
+    if (relativePointer_ && pointerSurface_->fullScreen && pointerKnown_) return;
     if (!pointerOnBar_) ReportPointer(pointerSurface_);
+}
+
+void WaylandBackend::PointerTravelled(double dx, double dy) {
+    if (!pointerSurface_ || !pointerSurface_->fullScreen || !pointerKnown_) return;
+    travelX_ += dx;
+    travelY_ += dy;
+    int x = (int)travelX_, y = (int)travelY_;
+    if (!x && !y) return;
+    travelX_ -= x;
+    travelY_ -= y;
+    pointerX_ += x;
+    pointerY_ += y;
+    int px = pointerX_, py = pointerY_;
+    Report([px, py](InputSink &sink) { sink.PointerMoved(px, py); });
 }
 
 void WaylandBackend::PointerButton(uint32_t serial, uint32_t button, uint32_t state) {

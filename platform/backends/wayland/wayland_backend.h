@@ -39,6 +39,7 @@
 #define namespace layer_namespace
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 #undef namespace
+#include "relative-pointer-unstable-v1-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
@@ -184,6 +185,7 @@ public:
     void PointerEntered(uint32_t serial, wl_surface *surface, wl_fixed_t x, wl_fixed_t y);
     void PointerLeft(wl_surface *surface);
     void PointerMovedTo(wl_fixed_t x, wl_fixed_t y);
+    void PointerTravelled(double dx, double dy);
     void PointerButton(uint32_t serial, uint32_t button, uint32_t state);
     void PointerAxis(uint32_t axis, wl_fixed_t value);
     void Keymap(uint32_t format, int fd, uint32_t size);
@@ -245,6 +247,9 @@ private:
     xdg_wm_base *wmBase_ = nullptr;
     wp_viewporter *viewporter_ = nullptr;
     zxdg_decoration_manager_v1 *decorations_ = nullptr;
+    zwp_relative_pointer_manager_v1 *relativeManager_ = nullptr;
+    zwp_relative_pointer_v1 *relativePointer_ = nullptr;
+    double travelX_ = 0, travelY_ = 0;  // less than a pixel, not yet reported
     wl_subcompositor *subcompositor_ = nullptr;
     std::vector<std::unique_ptr<OutputRecord>> outputs_;
     std::string confinedName_;
