@@ -30,6 +30,8 @@ DESKTOP='#C02080'
 KEY_ESC=1 KEY_2=3 KEY_5=6 KEY_BACKSPACE=14 KEY_TAB=15 KEY_ENTER=28 KEY_A=30 KEY_B=48 KEY_ALT=56
 KEY_RIGHT=106 KEY_END=107
 
+# Where the pictures for the README are kept.
+ARTEFACTS=${VANTREL_ARTEFACTS:-$VANTREL_ROOT/out/test-artefacts}
 NATIVE_TMP=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-kde.XXXXXX")
 BG_DIR=$NATIVE_TMP
 finish() {
@@ -225,7 +227,13 @@ kde_saver_start bombs /s
 if kde_saver_ready bombs; then
   pass "/s comes up on KWin: a surface configured and drawn on each output"
   name="$MAIN ($SIZE) shows the bombs all over, nothing of the desktop left"
-  if wait_until "$NATIVE_APPEAR_TIMEOUT" output_shows "$MAIN" bombs; then pass "$name"; else fail "$name" "$(kde_describe bombs)"; fi
+  if wait_until "$NATIVE_APPEAR_TIMEOUT" output_shows "$MAIN" bombs; then
+    pass "$name"
+    # For the README: what KWin shows, through its own screenshot service.
+    mkdir -p "$ARTEFACTS" && convert "$NATIVE_TMP/$MAIN.ppm" -resize 50% "$ARTEFACTS/kde-bombs.png" 2>/dev/null
+  else
+    fail "$name" "$(kde_describe bombs)"
+  fi
   name="$HIDPI ($SIZE at scale 2) shows bombs of its own all over"
   if wait_until "$NATIVE_APPEAR_TIMEOUT" output_shows "$HIDPI" bombs; then pass "$name"; else fail "$name" "$(kde_describe bombs)"; fi
   # Drawn at half size and enlarged, every 2x2 block would be one colour
