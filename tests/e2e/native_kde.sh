@@ -117,11 +117,6 @@ pixels_off() {
   compare -metric AE "$1" "$2" null: 2>&1 | awk '$1 + 0 == $1 { printf "%d\n", $1; ok = 1 } END { if (!ok) print 999999999 }'
 }
 
-# Seconds (to the millisecond) from the time stamp $1 to the end of the run $2.
-seconds_to_end() {
-  awk -v a="$1" -v b="$(stat -c %.3Y "$BG_DIR/$2.rc")" 'BEGIN { printf "%.2f", b - a }'
-}
-
 # The saver's processes: the run's own and, with several outputs, one per
 # output, each told its output's name.
 saver_children() { pgrep -P "$(saver_pid "$1")" 2>/dev/null; }
@@ -606,26 +601,11 @@ bg_kill about
 # Last, since it takes the session with it.
 kde_saver_start orphan /s
 if kde_saver_ready orphan; then
-  started=$(date +%s.%N)
-  kill -KILL "$KWIN_PID"
-  if bg_wait orphan "$NATIVE_EXIT_TIMEOUT"; then
-    took=$(seconds_to_end "$started" orphan)
-    if [[ $(bg_rc orphan) == 1 ]] && awk -v t="$took" 'BEGIN { exit !(t <= 1.0) }'; then
-      pass "KWin killed under the saver: status 1 within a second (${took} s)"
-    else
-      fail "KWin killed under the saver: status 1 within a second" "status $(bg_rc orphan) after $took s"
-    fi
-  else
-    fail "KWin killed under the saver: status 1 within a second" "still running after $NATIVE_EXIT_TIMEOUT s"
-  fi
+  killed_under_saver "KWin killed under the saver: status 1 within a second" orphan "$KWIN_PID"
 else
   fail "KWin killed under the saver: status 1 within a second" "$(kde_describe orphan)"
 fi
 bg_kill orphan
-
-# A sanitized build reports on its error stream, also in runs that were
-# ended from outside and so had no status to look at.
-reports=$(grep -l -E 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$BG_DIR"/*.out 2>/dev/null)
-[[ -z $reports ]] || fail "no sanitizer report in any run" "$(grep -h -A3 -E 'ERROR: |runtime error:' $reports | head -n 20)"
+no_sanitizer_report
 
 report_summary

@@ -142,11 +142,6 @@ pixels_off() {
   compare -metric AE "$1" "$2" null: 2>&1 | awk '$1 + 0 == $1 { printf "%d\n", $1; ok = 1 } END { if (!ok) print 999999999 }'
 }
 
-# Seconds (to the millisecond) from the time stamp $1 to the end of the run $2.
-seconds_to_end() {
-  awk -v a="$1" -v b="$(stat -c %.3Y "$BG_DIR/$2.rc")" 'BEGIN { printf "%.2f", b - a }'
-}
-
 # --- the session ---------------------------------------------------------------
 # sway's seat has no pointer until a device exists: one is held for the whole
 # session, so a saver finds it when it starts.
@@ -668,26 +663,11 @@ bg_kill weston
 # Last, since it takes the session with it.
 wl_saver_start orphan /s
 if wl_saver_up orphan; then
-  started=$(date +%s.%N)
-  kill -KILL "$SWAY_PID"
-  if bg_wait orphan "$NATIVE_EXIT_TIMEOUT"; then
-    took=$(seconds_to_end "$started" orphan)
-    if [[ $(bg_rc orphan) == 1 ]] && awk -v t="$took" 'BEGIN { exit !(t <= 1.0) }'; then
-      pass "the compositor killed under the saver: status 1 within a second (${took} s)"
-    else
-      fail "the compositor killed under the saver: status 1 within a second" "status $(bg_rc orphan) after $took s"
-    fi
-  else
-    fail "the compositor killed under the saver: status 1 within a second" "still running after $NATIVE_EXIT_TIMEOUT s"
-  fi
+  killed_under_saver "the compositor killed under the saver: status 1 within a second" orphan "$SWAY_PID"
 else
   fail "the compositor killed under the saver: status 1 within a second" "$(wl_describe orphan)"
 fi
 bg_kill orphan
-
-# A sanitized build reports on its error stream, also in runs that were
-# ended from outside and so had no status to look at.
-reports=$(grep -l -E 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$BG_DIR"/*.out 2>/dev/null)
-[[ -z $reports ]] || fail "no sanitizer report in any run" "$(grep -h -A3 -E 'ERROR: |runtime error:' $reports | head -n 20)"
+no_sanitizer_report
 
 report_summary

@@ -221,3 +221,39 @@ describe() {
   [[ -n $out ]] && printf 'output: %s\n' "$out"
   return 0
 }
+
+# --- what every compositor's script ends with --------------------------------------
+
+# Seconds (to the millisecond) from the time stamp $1 to the end of the run $2.
+seconds_to_end() {
+  awk -v a="$1" -v b="$(stat -c %.3Y "$BG_DIR/$2.rc")" 'BEGIN { printf "%.2f", b - a }'
+}
+
+# killed_under_saver NAME ID PID [SECONDS]: kills the compositor PID under the
+# saver run ID, which is up; the run must end with 1 within a second (it is
+# given SECONDS, NATIVE_EXIT_TIMEOUT unless told, to end at all).
+killed_under_saver() {
+  local name=$1 id=$2 pid=$3 limit=${4:-$NATIVE_EXIT_TIMEOUT} started took
+  started=$(date +%s.%N)
+  kill -KILL "$pid"
+  if ! bg_wait "$id" "$limit"; then
+    fail "$name" "still running after $limit s"
+    return 1
+  fi
+  took=$(seconds_to_end "$started" "$id")
+  if [[ $(bg_rc "$id") == 1 ]] && awk -v t="$took" 'BEGIN { exit !(t <= 1.0) }'; then
+    pass "$name (${took} s)"
+  else
+    fail "$name" "status $(bg_rc "$id") after $took s"
+  fi
+}
+
+# no_sanitizer_report [FILE...]: a sanitized build reports on its error
+# stream, also in runs that were ended from outside and so had no status to
+# look at: any report in the runs' output (and FILEs) fails.
+no_sanitizer_report() {
+  local reports
+  reports=$(grep -l -E 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$BG_DIR"/*.out "$@" 2>/dev/null)
+  [[ -z $reports ]] ||
+    fail "no sanitizer report in any run" "$(xargs grep -h -A3 -E 'ERROR: |runtime error:' <<<"$reports" | head -n 20)"
+}
