@@ -138,20 +138,6 @@ saver_of() {
   return 1
 }
 
-# output_draws_on ID OUTPUT FRAMES: what OUTPUT shows changes FRAMES times
-# while the run ID goes on; fails as soon as the run ends.
-output_draws_on() {
-  local id=$1 output=$2 frames=$3 i
-  output_shot "$output" && cp "$NATIVE_TMP/$output.ppm" "$NATIVE_TMP/last-frame.ppm" || return 1
-  _changed_or_end() {
-    bg_done "$id" || { output_shot "$output" && ! cmp -s "$NATIVE_TMP/last-frame.ppm" "$NATIVE_TMP/$output.ppm"; }
-  }
-  for ((i = 0; i < frames; i++)); do
-    wait_until "$NATIVE_APPEAR_TIMEOUT" _changed_or_end && bg_running "$id" || return 1
-    cp "$NATIVE_TMP/$output.ppm" "$NATIVE_TMP/last-frame.ppm"
-  done
-}
-
 kde_describe() {
   printf 'exit status: %s\n' "$(bg_rc "$1")"
   printf '%s shows: %s; %s shows: %s\n' "$MAIN" "$(output_kind "$MAIN")" "$HIDPI" "$(output_kind "$HIDPI")"

@@ -311,20 +311,6 @@ expect_closed() {
 # The pointer motions a run traced (WAYLAND_DEBUG) as received. Only the
 # process of the output under the pointer receives them.
 motions_received() { grep -c 'wl_pointer@[0-9]*\.motion(' "$BG_DIR/$1.out" 2>/dev/null; }
-# output_draws_on ID OUTPUT FRAMES: what OUTPUT shows changes FRAMES times
-# while the run ID goes on; fails as soon as the run ends.
-output_draws_on() {
-  local id=$1 output=$2 frames=$3 i
-  output_shot "$output" && cp "$NATIVE_TMP/$output.ppm" "$NATIVE_TMP/last-frame.ppm" || return 1
-  _changed_or_end() {
-    bg_done "$id" || { output_shot "$output" && ! cmp -s "$NATIVE_TMP/last-frame.ppm" "$NATIVE_TMP/$output.ppm"; }
-  }
-  for ((i = 0; i < frames; i++)); do
-    wait_until "$NATIVE_APPEAR_TIMEOUT" _changed_or_end && bg_running "$id" || return 1
-    cp "$NATIVE_TMP/$output.ppm" "$NATIVE_TMP/last-frame.ppm"
-  done
-}
-
 # The movement must be seen to have been handled, not only watched for a
 # while: the saver under the pointer receives it (its trace shows the
 # motion), then draws three new frames. At most two of them can have been

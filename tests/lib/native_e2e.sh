@@ -190,6 +190,22 @@ draws_on() {
   done
 }
 
+# output_draws_on ID OUTPUT FRAMES: what OUTPUT shows changes FRAMES times
+# while the run ID goes on; fails as soon as the run ends. The compositor's
+# counterpart of draws_on: the script's own output_shot OUTPUT leaves a fresh
+# picture of OUTPUT in $NATIVE_TMP/OUTPUT.ppm.
+output_draws_on() {
+  local id=$1 output=$2 frames=$3 i
+  output_shot "$output" && cp "$NATIVE_TMP/$output.ppm" "$NATIVE_TMP/last-frame.ppm" || return 1
+  _changed_or_end() {
+    bg_done "$id" || { output_shot "$output" && ! cmp -s "$NATIVE_TMP/last-frame.ppm" "$NATIVE_TMP/$output.ppm"; }
+  }
+  for ((i = 0; i < frames; i++)); do
+    wait_until "$NATIVE_APPEAR_TIMEOUT" _changed_or_end && bg_running "$id" || return 1
+    cp "$NATIVE_TMP/$output.ppm" "$NATIVE_TMP/last-frame.ppm"
+  done
+}
+
 # --- input ---------------------------------------------------------------------
 
 pointer_at() { [[ $(xdotool getmouselocation 2>/dev/null) == "x:$1 y:$2 "* ]]; }
