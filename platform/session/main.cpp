@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "idle/watcher.h"
+#include "panel/panel.h"
 #include "session/layer_internal.h"
 #include "session/backend_choice.h"
 #include "session/module_mode.h"
@@ -23,6 +25,11 @@ int main(int argc, char **argv) {
     // Before anything can be drawn: a module's driver may end us at once.
     layer::InstallTerminationHandlers();
     std::vector<std::string> arguments(argv, argv + argc);
+    // The system's side, which Windows does for every saver: the watcher that
+    // starts it on idle, and the settings panel.
+    if (argc > 1 && std::strcmp(argv[1], "--watch") == 0) return idle::RunWatcher(arguments);
+    const bool panel = argc > 1 && std::strcmp(argv[1], "--panel") == 0;
+    if (panel) arguments.erase(arguments.begin() + 1);
     // Named as the layer names us when it cannot open the display.
     const std::string program = program_invocation_short_name;
     // Options are judged before any display is opened: a bad one draws
@@ -61,6 +68,7 @@ int main(int argc, char **argv) {
     // Several monitors: a whole saver on each, in a process of its own.
     int runStatus = 0;
     if (layer::RunOnePerMonitor(tail, argv, &runStatus)) return runStatus;
+    if (panel) return PanelMain(GetModuleHandleA(nullptr), nullptr, tail, SW_SHOWNORMAL);
     int status = WinMain(GetModuleHandleA(nullptr), nullptr, tail, SW_SHOWNORMAL);
     // The program refuses such a window with -1 and no word, as Windows
     // programs do; here someone at a terminal or a driver's log should learn why.

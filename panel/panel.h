@@ -1,0 +1,6 @@
+// The Screen Saver Settings panel's entry (vantrel-saver --panel).
+#pragma once
+
+#include <windows.h>
+
+int WINAPI PanelMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
