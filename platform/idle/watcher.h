@@ -16,10 +16,13 @@ struct sd_bus;
 namespace idle {
 
 // What a source reports. Each fires once per change: idle after the armed
-// time without input, active at the first input after that.
+// time without input, active at the first input after that. ended: the
+// desktop behind the source went away (its bus name left, its connection
+// closed), which means the session is over.
 struct IdleEvents {
     std::function<void()> idle;
     std::function<void()> active;
+    std::function<void()> ended;
 };
 
 // One way of learning that the session is idle. A source owns at most one
