@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "idle/inhibit_book.h"
 #include "idle/watcher.h"
@@ -252,3 +254,68 @@ TEST_F(PrivateBus, ScreenSaverServiceStandsBackForAnOwnerOfTheName) {
 }
 
 }  // namespace
+
+// A stand-in for logind on the test's bus: BlockInhibited and the list of
+// inhibitors, as the watcher asks for them at its start.
+struct FakeLogind {
+    std::string blocked;
+    static int GetBlocked(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *self,
+                          sd_bus_error *) {
+        return sd_bus_message_append(reply, "s", static_cast<FakeLogind *>(self)->blocked.c_str());
+    }
+    static int List(sd_bus_message *call, void *, sd_bus_error *) {
+        sd_bus_message *reply = nullptr;
+        sd_bus_message_new_method_return(call, &reply);
+        sd_bus_message_open_container(reply, 'a', "(ssssuu)");
+        sd_bus_message_append(reply, "(ssssuu)", "sleep", "updater", "installing", "block", 0u, 1u);
+        sd_bus_message_append(reply, "(ssssuu)", "idle:sleep", "player\n", "film", "block", 1000u, 2u);
+        sd_bus_message_append(reply, "(ssssuu)", "idle", "late", "saving", "delay", 1000u, 3u);
+        sd_bus_message_close_container(reply);
+        int r = sd_bus_send(nullptr, reply, nullptr);
+        sd_bus_message_unref(reply);
+        return r;
+    }
+};
+
+const sd_bus_vtable kFakeLogindVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_PROPERTY("BlockInhibited", "s", FakeLogind::GetBlocked, 0, 0),
+    SD_BUS_METHOD("ListInhibitors", "", "a(ssssuu)", FakeLogind::List, 0),
+    SD_BUS_VTABLE_END,
+};
+
+TEST_F(PrivateBus, LogindInhibitorsCountIdleBlocksOnly) {
+    if (!std::filesystem::is_directory("/run/systemd"))
+        GTEST_SKIP() << "no /run/systemd to watch";
+    // logind answers from a thread of its own: the watcher's questions wait
+    // for their answers.
+    sd_bus *logind = Connect();
+    ASSERT_NE(logind, nullptr);
+    FakeLogind fake{"shutdown:idle"};
+    ASSERT_GE(sd_bus_add_object_vtable(logind, nullptr, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                                       kFakeLogindVtable, &fake),
+              0);
+    ASSERT_GE(sd_bus_request_name(logind, "org.freedesktop.login1", 0), 0);
+    std::atomic<bool> stop = false;
+    std::thread answering([&] {
+        while (!stop) {
+            while (sd_bus_process(logind, nullptr) > 0) {
+            }
+            sd_bus_wait(logind, 20'000);
+        }
+    });
+    std::string why;
+    auto held = idle::WatchLogindInhibitors(server, nullptr, &why);
+    fake.blocked = "shutdown:sleep";
+    auto free = idle::WatchLogindInhibitors(server, nullptr, &why);
+    stop = true;
+    answering.join();
+    sd_bus_flush_close_unref(logind);
+
+    ASSERT_NE(held, nullptr) << why;
+    EXPECT_TRUE(held->Held());
+    EXPECT_EQ(held->Holders(), std::vector<std::string>{"player? (film)"});
+    EXPECT_GE(held->Fd(), 0);
+    ASSERT_NE(free, nullptr) << why;
+    EXPECT_FALSE(free->Held());
+}
