@@ -130,18 +130,17 @@ gw_watch_start() {
   _gw_watching "$id" && bg_running "$id"
 }
 
-# The trace of the newest process started for OUTPUT (its first line names
-# the monitor), if it still runs.
+# The trace of the process that the watcher's running saver started for
+# OUTPUT (its first line names the monitor and the parent), if it runs.
 output_trace() {
-  local file pid newest=
-  for file in "$TRACE"/*; do
-    [[ -f $file ]] || continue
-    [[ $(head -n1 "$file") == *" monitor $1" ]] || continue
-    pid=${file##*/}
-    kill -0 "$pid" 2>/dev/null || continue
-    [[ -z $newest || $pid -gt ${newest##*/} ]] && newest=$file
+  local saver file
+  for saver in $(watch_saver_pids first); do
+    for file in "$TRACE"/*; do
+      [[ -f $file && $(head -n1 "$file") == *" parent $saver monitor $1" ]] || continue
+      [[ $(awk '{ print $3 }' "/proc/${file##*/}/stat" 2>/dev/null) == [RSD] ]] && { echo "$file"; return 0; }
+    done
   done
-  [[ -n $newest ]] && echo "$newest"
+  return 1
 }
 
 # shown_at FILE SIZE: the trace clock (microseconds, modulo 2^32) of the first
@@ -166,7 +165,7 @@ shown_at() {
       s = after($0, "-> wl_surface@")
       if (full[s] && attached[s] == want) {
         stamp = substr($0, index($0, "[") + 1); stamp = substr(stamp, 1, index(stamp, "]") - 1)
-        split(stamp, t, "."); printf "%d\n", t[1] * 1000 + t[2]; found = 1; exit
+        split(stamp, t, "."); printf "%.0f\n", t[1] * 1000 + t[2]; found = 1; exit
       }
     }
     END { exit !found }' "$1" 2>/dev/null
@@ -204,17 +203,22 @@ expect_cover() {
     awk -v t="$took" -v a="$min" -v b="$max" 'BEGIN { exit !(t >= a && t <= b) }'; then
     pass "$name (${took} s)"
   else
-    fail "$name" "covered after ${took:-never} s; savers: $(watch_savers first)" "$(gw_log first)"
+    fail "$name" "covered after ${took:-never} s; savers: $(watch_saver_pids first | tr '\n' ' ')" \
+      "$(for pair in "$BIG:$BIG_SIZE" "$SMALL:$SMALL_SIZE"; do
+        file=$(output_trace "${pair%%:*}") && echo "${pair%%:*}: $(head -n1 "$file"), shown at $(shown_at "$file" "${pair#*:}") (T0 $t0)"
+      done)" "$(gw_log first)"
   fi
 }
 
-# nudge: input that the idle monitor counts, and that ends a saver (a pointer
-# motion of more than 4 pixels); T0 is when it was sent.
-NUDGE=1
+# nudge: input that the idle monitor counts, and that ends a saver: the
+# pointer there and back by 20 pixels (a saver may learn where the pointer
+# is from the first motion only), then a key for the saver that has the
+# keyboard. T0 is taken before the last of it is sent, so that the times
+# measured from it are never shorter than the real ones.
 nudge() {
-  NUDGE=$((-NUDGE))
+  input move 20 0 && input move -20 0 || return 1
   T0=$(trace_now)
-  input move $((20 * NUDGE)) 0
+  input key Shift_L
 }
 
 # --- the watcher watches ---------------------------------------------------------------
