@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "idle/inhibit_book.h"
+#include "idle/logind_inhibitors.h"
 #include "idle/watcher.h"
 
 namespace idle {
@@ -20,15 +21,14 @@ namespace {
 constexpr char kName[] = "org.freedesktop.login1";
 constexpr char kPath[] = "/org/freedesktop/login1";
 constexpr char kInterface[] = "org.freedesktop.login1.Manager";
-constexpr char kRunDir[] = "/run/systemd";
-constexpr char kInhibitDir[] = "/run/systemd/inhibit";
 constexpr std::uint64_t kCallTimeout = 5'000'000;
 // Enough lines for a log; the rest are counted, not listed.
 constexpr std::size_t kMaxHolders = 16;
 
 class LogindInhibitors final : public Inhibitors {
   public:
-    LogindInhibitors(sd_bus *bus, std::function<void()> changed) : bus(sd_bus_ref(bus)), changed(std::move(changed)) {}
+    LogindInhibitors(sd_bus *bus, std::function<void()> changed, std::string runDir)
+        : bus(sd_bus_ref(bus)), changed(std::move(changed)), runDir(std::move(runDir)), inhibitDir(this->runDir + "/inhibit") {}
     ~LogindInhibitors() override {
         if (notify >= 0)
             close(notify);
@@ -52,6 +52,7 @@ class LogindInhibitors final : public Inhibitors {
 
     sd_bus *bus;
     std::function<void()> changed;
+    std::string runDir, inhibitDir;
     int notify = -1;
     int folderWatch = -1;
     int parentWatch = -1;
@@ -108,14 +109,18 @@ bool LogindInhibitors::Query(std::string *why, bool tell) {
 }
 
 void LogindInhibitors::WatchFolder() {
-    if (folderWatch >= 0)
-        return;
-    folderWatch = inotify_add_watch(notify, kInhibitDir,
-                                    IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF |
-                                        IN_MOVE_SELF | IN_ONLYDIR);
-    if (folderWatch >= 0 || parentWatch >= 0)
-        return;
-    parentWatch = inotify_add_watch(notify, kRunDir, IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
+    if (folderWatch < 0)
+        folderWatch = inotify_add_watch(notify, inhibitDir.c_str(),
+                                        IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF |
+                                            IN_MOVE_SELF | IN_ONLYDIR);
+    // The parent only while the folder is missing: other services' files
+    // come and go there, and each would wake us.
+    if (folderWatch >= 0 && parentWatch >= 0) {
+        inotify_rm_watch(notify, parentWatch);
+        parentWatch = -1;
+    } else if (folderWatch < 0 && parentWatch < 0) {
+        parentWatch = inotify_add_watch(notify, runDir.c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
+    }
 }
 
 void LogindInhibitors::Dispatch() {
@@ -152,7 +157,7 @@ bool LogindInhibitors::Start(std::string *why) {
     // Watched before the first question, so that no change falls between.
     WatchFolder();
     if (folderWatch < 0 && parentWatch < 0) {
-        *why = std::string("logind keeps no ") + kRunDir;
+        *why = "logind keeps no " + runDir;
         return false;
     }
     return Query(why, false);
@@ -161,11 +166,16 @@ bool LogindInhibitors::Start(std::string *why) {
 }  // namespace
 
 std::unique_ptr<Inhibitors> WatchLogindInhibitors(sd_bus *system, std::function<void()> changed, std::string *why) {
+    return WatchLogindInhibitorsIn(system, std::move(changed), why, "/run/systemd");
+}
+
+std::unique_ptr<Inhibitors> WatchLogindInhibitorsIn(sd_bus *system, std::function<void()> changed, std::string *why,
+                                                    const std::string &runDir) {
     if (!system) {
         *why = "no system bus";
         return nullptr;
     }
-    auto inhibitors = std::make_unique<LogindInhibitors>(system, std::move(changed));
+    auto inhibitors = std::make_unique<LogindInhibitors>(system, std::move(changed), runDir);
     if (!inhibitors->Start(why))
         return nullptr;
     return inhibitors;

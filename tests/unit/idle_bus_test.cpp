@@ -2,6 +2,7 @@
 // own, and the org.freedesktop.ScreenSaver service on a private session bus
 // of the test's (a dbus-daemon; skipped where there is none).
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <systemd/sd-bus.h>
 #include <sys/wait.h>
@@ -12,12 +13,15 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 
 #include "idle/inhibit_book.h"
+#include "idle/logind_inhibitors.h"
 #include "idle/watcher.h"
 
 namespace {
@@ -253,15 +257,21 @@ TEST_F(PrivateBus, ScreenSaverServiceStandsBackForAnOwnerOfTheName) {
     EXPECT_NE(why.find(unique), std::string::npos) << why;
 }
 
-}  // namespace
-
 // A stand-in for logind on the test's bus: BlockInhibited and the list of
-// inhibitors, as the watcher asks for them at its start.
+// inhibitors, answered from a thread of its own (the watcher's questions
+// wait for their answers).
 struct FakeLogind {
+    std::mutex lock;
     std::string blocked;
+    void Block(const char *words) {
+        std::lock_guard<std::mutex> hold(lock);
+        blocked = words;
+    }
     static int GetBlocked(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *self,
                           sd_bus_error *) {
-        return sd_bus_message_append(reply, "s", static_cast<FakeLogind *>(self)->blocked.c_str());
+        auto *fake = static_cast<FakeLogind *>(self);
+        std::lock_guard<std::mutex> hold(fake->lock);
+        return sd_bus_message_append(reply, "s", fake->blocked.c_str());
     }
     static int List(sd_bus_message *call, void *, sd_bus_error *) {
         sd_bus_message *reply = nullptr;
@@ -284,14 +294,11 @@ const sd_bus_vtable kFakeLogindVtable[] = {
     SD_BUS_VTABLE_END,
 };
 
-TEST_F(PrivateBus, LogindInhibitorsCountIdleBlocksOnly) {
-    if (!std::filesystem::is_directory("/run/systemd"))
-        GTEST_SKIP() << "no /run/systemd to watch";
-    // logind answers from a thread of its own: the watcher's questions wait
-    // for their answers.
+TEST_F(PrivateBus, LogindInhibitorsFollowTheirFolderAndCountIdleBlocksOnly) {
     sd_bus *logind = Connect();
     ASSERT_NE(logind, nullptr);
-    FakeLogind fake{"shutdown:idle"};
+    FakeLogind fake;
+    fake.Block("shutdown:sleep");
     ASSERT_GE(sd_bus_add_object_vtable(logind, nullptr, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
                                        kFakeLogindVtable, &fake),
               0);
@@ -304,18 +311,41 @@ TEST_F(PrivateBus, LogindInhibitorsCountIdleBlocksOnly) {
             sd_bus_wait(logind, 20'000);
         }
     });
+    // The watcher's loop: wait for the descriptor, then dispatch.
+    auto settle = [](idle::Inhibitors &inhibitors) {
+        pollfd ready = {inhibitors.Fd(), POLLIN, 0};
+        if (poll(&ready, 1, 5000) > 0)
+            inhibitors.Dispatch();
+    };
+
+    int flips = 0;
     std::string why;
-    auto held = idle::WatchLogindInhibitors(server, nullptr, &why);
-    fake.blocked = "shutdown:sleep";
-    auto free = idle::WatchLogindInhibitors(server, nullptr, &why);
+    // Here the folder logind makes with its first inhibitor is not there yet.
+    auto inhibitors = idle::WatchLogindInhibitorsIn(server, [&] { ++flips; }, &why, dir);
+    bool heldAtStart = inhibitors && inhibitors->Held();
+    bool heldOnceMade = false, heldOnceReleased = true;
+    std::vector<std::string> holders;
+    if (inhibitors) {
+        fake.Block("shutdown:idle");
+        std::filesystem::create_directory(dir + "/inhibit");
+        settle(*inhibitors);
+        heldOnceMade = inhibitors->Held();
+        holders = inhibitors->Holders();
+        fake.Block("sleep");
+        std::ofstream(dir + "/inhibit/2") << "WHAT=sleep\n";
+        settle(*inhibitors);
+        heldOnceReleased = inhibitors->Held();
+    }
     stop = true;
     answering.join();
     sd_bus_flush_close_unref(logind);
 
-    ASSERT_NE(held, nullptr) << why;
-    EXPECT_TRUE(held->Held());
-    EXPECT_EQ(held->Holders(), std::vector<std::string>{"player? (film)"});
-    EXPECT_GE(held->Fd(), 0);
-    ASSERT_NE(free, nullptr) << why;
-    EXPECT_FALSE(free->Held());
+    ASSERT_NE(inhibitors, nullptr) << why;
+    EXPECT_FALSE(heldAtStart);
+    EXPECT_TRUE(heldOnceMade) << "the inhibitor folder's making must be noticed";
+    EXPECT_EQ(holders, std::vector<std::string>{"player? (film)"});
+    EXPECT_FALSE(heldOnceReleased) << "a change in the folder must be noticed";
+    EXPECT_EQ(flips, 2);
 }
+
+}  // namespace
