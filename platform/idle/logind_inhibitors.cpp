@@ -1,7 +1,10 @@
-// logind's idle inhibitors (systemd-inhibit --what=idle ...). Older logind
-// (systemd 252 and before, as Debian 12 has it) sends no PropertiesChanged
-// for BlockInhibited, but every version keeps one state file per inhibitor
-// in /run/systemd/inhibit: a change there is when we ask logind again.
+// logind's idle inhibitors (systemd-inhibit --what=idle ...). logind sends
+// PropertiesChanged for BlockInhibited when the set of blocked words
+// changes, but some versions sent the value from before a release, and a
+// second inhibitor of a kind already blocked changes nothing there. So the
+// signal is only the cue to ask again; and since logind keeps one state
+// file per inhibitor in /run/systemd/inhibit, a change in that folder is
+// one too (it also keeps the holders we log up to date).
 #include <sys/inotify.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -30,6 +33,7 @@ class LogindInhibitors final : public Inhibitors {
     LogindInhibitors(sd_bus *bus, std::function<void()> changed, std::string runDir)
         : bus(sd_bus_ref(bus)), changed(std::move(changed)), runDir(std::move(runDir)), inhibitDir(this->runDir + "/inhibit") {}
     ~LogindInhibitors() override {
+        sd_bus_slot_unref(signalSlot);
         if (notify >= 0)
             close(notify);
         sd_bus_unref(bus);
@@ -49,8 +53,10 @@ class LogindInhibitors final : public Inhibitors {
     // The inhibitor folder when it is there, else its parent, for the
     // folder's making (logind makes it with the first inhibitor).
     void WatchFolder();
+    static int OnPropertiesChanged(sd_bus_message *message, void *self, sd_bus_error *);
 
     sd_bus *bus;
+    sd_bus_slot *signalSlot = nullptr;
     std::function<void()> changed;
     std::string runDir, inhibitDir;
     int notify = -1;
@@ -148,6 +154,30 @@ void LogindInhibitors::Dispatch() {
     Query(nullptr, true);
 }
 
+int LogindInhibitors::OnPropertiesChanged(sd_bus_message *message, void *self, sd_bus_error *) {
+    auto *inhibitors = static_cast<LogindInhibitors *>(self);
+    const char *interface = nullptr, *name = nullptr;
+    bool mentioned = false;
+    if (sd_bus_message_read(message, "s", &interface) < 0 || std::strcmp(interface, kInterface) != 0 ||
+        sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "{sv}") < 0)
+        return 0;
+    while (sd_bus_message_enter_container(message, SD_BUS_TYPE_DICT_ENTRY, "sv") > 0) {
+        if (sd_bus_message_read(message, "s", &name) < 0 || sd_bus_message_skip(message, "v") < 0 ||
+            sd_bus_message_exit_container(message) < 0)
+            return 0;
+        mentioned = mentioned || std::strcmp(name, "BlockInhibited") == 0;
+    }
+    if (sd_bus_message_exit_container(message) < 0)
+        return 0;
+    if (sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "s") > 0) {
+        while (sd_bus_message_read(message, "s", &name) > 0)
+            mentioned = mentioned || std::strcmp(name, "BlockInhibited") == 0;
+    }
+    if (mentioned)
+        inhibitors->Query(nullptr, true);
+    return 0;
+}
+
 bool LogindInhibitors::Start(std::string *why) {
     notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (notify < 0) {
@@ -155,6 +185,12 @@ bool LogindInhibitors::Start(std::string *why) {
         return false;
     }
     // Watched before the first question, so that no change falls between.
+    int r = sd_bus_match_signal(bus, &signalSlot, kName, kPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                                OnPropertiesChanged, this);
+    if (r < 0) {
+        *why = std::string("cannot follow logind on the system bus: ") + std::strerror(-r);
+        return false;
+    }
     WatchFolder();
     if (folderWatch < 0 && parentWatch < 0) {
         *why = "logind keeps no " + runDir;

@@ -289,7 +289,7 @@ struct FakeLogind {
 
 const sd_bus_vtable kFakeLogindVtable[] = {
     SD_BUS_VTABLE_START(0),
-    SD_BUS_PROPERTY("BlockInhibited", "s", FakeLogind::GetBlocked, 0, 0),
+    SD_BUS_PROPERTY("BlockInhibited", "s", FakeLogind::GetBlocked, 0, SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
     SD_BUS_METHOD("ListInhibitors", "", "a(ssssuu)", FakeLogind::List, 0),
     SD_BUS_VTABLE_END,
 };
@@ -303,9 +303,12 @@ TEST_F(PrivateBus, LogindInhibitorsFollowTheirFolderAndCountIdleBlocksOnly) {
                                        kFakeLogindVtable, &fake),
               0);
     ASSERT_GE(sd_bus_request_name(logind, "org.freedesktop.login1", 0), 0);
-    std::atomic<bool> stop = false;
+    std::atomic<bool> stop = false, emit = false;
     std::thread answering([&] {
         while (!stop) {
+            if (emit.exchange(false))
+                sd_bus_emit_properties_changed(logind, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                                               "BlockInhibited", nullptr);
             while (sd_bus_process(logind, nullptr) > 0) {
             }
             sd_bus_wait(logind, 20'000);
@@ -323,7 +326,7 @@ TEST_F(PrivateBus, LogindInhibitorsFollowTheirFolderAndCountIdleBlocksOnly) {
     // Here the folder logind makes with its first inhibitor is not there yet.
     auto inhibitors = idle::WatchLogindInhibitorsIn(server, [&] { ++flips; }, &why, dir);
     bool heldAtStart = inhibitors && inhibitors->Held();
-    bool heldOnceMade = false, heldOnceReleased = true;
+    bool heldOnceMade = false, heldOnceReleased = true, heldOnSignal = false;
     std::vector<std::string> holders;
     if (inhibitors) {
         fake.Block("shutdown:idle");
@@ -335,6 +338,10 @@ TEST_F(PrivateBus, LogindInhibitorsFollowTheirFolderAndCountIdleBlocksOnly) {
         std::ofstream(dir + "/inhibit/2") << "WHAT=sleep\n";
         settle(*inhibitors);
         heldOnceReleased = inhibitors->Held();
+        // logind's own word for it, with nothing in the folder.
+        fake.Block("idle");
+        emit = true;
+        heldOnSignal = PumpUntil([&] { return inhibitors->Held(); });
     }
     stop = true;
     answering.join();
@@ -345,7 +352,8 @@ TEST_F(PrivateBus, LogindInhibitorsFollowTheirFolderAndCountIdleBlocksOnly) {
     EXPECT_TRUE(heldOnceMade) << "the inhibitor folder's making must be noticed";
     EXPECT_EQ(holders, std::vector<std::string>{"player? (film)"});
     EXPECT_FALSE(heldOnceReleased) << "a change in the folder must be noticed";
-    EXPECT_EQ(flips, 2);
+    EXPECT_TRUE(heldOnSignal) << "logind's PropertiesChanged must be noticed";
+    EXPECT_EQ(flips, 3);
 }
 
 }  // namespace
