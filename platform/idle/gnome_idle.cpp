@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "idle/inhibit_book.h"
 #include "idle/watcher.h"
 
 namespace idle {
@@ -141,6 +142,24 @@ bool GnomeIdleMonitor::Start(std::string *why) {
         *why = std::string("nobody owns ") + kName + " on the session bus";
         return false;
     }
+    // An owner that does not answer would leave us waiting for an idle
+    // that never comes: better to say so now, and let another source try.
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message *call = nullptr, *reply = nullptr;
+    std::uint64_t idleTime = 0;
+    r = sd_bus_message_new_method_call(bus, &call, owner.c_str(), kPath, kInterface, "GetIdletime");
+    if (r >= 0)
+        r = sd_bus_call(bus, call, kCallTimeout, &error, &reply);
+    if (r >= 0)
+        r = sd_bus_message_read(reply, "t", &idleTime);
+    if (r < 0)
+        *why = std::string(kName) + " does not answer: " +
+               PrintableClip(error.message ? error.message : std::strerror(-r), 160);
+    sd_bus_message_unref(call);
+    sd_bus_message_unref(reply);
+    sd_bus_error_free(&error);
+    if (r < 0)
+        return false;
     // mutter sends WatchFired to the watch's maker alone.
     r = sd_bus_match_signal(bus, &firedSlot, owner.c_str(), kPath, kInterface, "WatchFired", OnWatchFired, this);
     if (r < 0) {

@@ -257,6 +257,32 @@ TEST_F(PrivateBus, ScreenSaverServiceStandsBackForAnOwnerOfTheName) {
     EXPECT_NE(why.find(unique), std::string::npos) << why;
 }
 
+TEST_F(PrivateBus, GnomeIdleMonitorIsRefusedWhereNobodyServesIt) {
+    std::string why;
+    EXPECT_EQ(idle::OpenGnomeIdleMonitor(server, {}, &why), nullptr);
+    EXPECT_NE(why.find("nobody owns"), std::string::npos) << why;
+
+    // A name taken by a program that serves no monitor: no watcher could
+    // ever hear of idle from it.
+    sd_bus *impostor = Client();
+    ASSERT_NE(impostor, nullptr);
+    ASSERT_GE(sd_bus_request_name(impostor, "org.gnome.Mutter.IdleMonitor", 0), 0);
+    std::atomic<bool> stop = false;
+    std::thread answering([&] {
+        while (!stop) {
+            while (sd_bus_process(impostor, nullptr) > 0) {
+            }
+            sd_bus_wait(impostor, 20'000);
+        }
+    });
+    why.clear();
+    auto source = idle::OpenGnomeIdleMonitor(server, {}, &why);
+    stop = true;
+    answering.join();
+    EXPECT_EQ(source, nullptr);
+    EXPECT_NE(why.find("does not answer"), std::string::npos) << why;
+}
+
 // A stand-in for logind on the test's bus: BlockInhibited and the list of
 // inhibitors, answered from a thread of its own (the watcher's questions
 // wait for their answers).
