@@ -65,9 +65,12 @@ class GnomeIdleMonitor final : public IdleSource {
         sd_bus_error_free(&error);
         return id;
     }
+    // Sent without waiting: nothing hangs on its answer, and mutter takes
+    // it before whatever we send after it.
     void Remove(std::uint32_t *id) {
         if (*id && !gone)
-            sd_bus_call_method(bus, owner.c_str(), kPath, kInterface, "RemoveWatch", nullptr, nullptr, "u", *id);
+            sd_bus_call_method_async(bus, nullptr, owner.c_str(), kPath, kInterface, "RemoveWatch", nullptr, nullptr,
+                                     "u", *id);
         *id = 0;
     }
     void RemoveWatches() {

@@ -333,6 +333,21 @@ else
     "first: $(gw_log first)"
 fi
 
+# --- a new time, without a restart ------------------------------------------------------
+# The idle watch of the old time must go with it.
+nudge
+watch_wait_savers first 0 10
+watch_settings 1 5
+_rearmed() { gw_log first | grep -q 'now watching for 5 s'; }
+if wait_until 10 _rearmed; then
+  nudge
+  expect_cover "ScreenSaveTimeOut \"5\" while it runs: the saver comes after 5 s, not 3" "$T0" 4.9 6.0
+else
+  fail "ScreenSaveTimeOut \"5\" while it runs: the watcher takes it" "$(gw_log first)"
+fi
+watch_settings 1 "$TIMEOUT"
+wait_until 10 eval 'gw_log first | grep -q "now watching for $TIMEOUT s"'
+
 # --- ScreenSaveActive "0" ---------------------------------------------------------------
 nudge
 watch_wait_savers first 0 10
