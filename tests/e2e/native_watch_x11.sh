@@ -122,11 +122,16 @@ wait_until 10 saver_gone main
 
 # --- holders of idle -----------------------------------------------------------
 
-# inhibit_holds ID: an inhibit taken and held by a client in the background.
+# inhibit_holds ID [ARGS...]: an inhibit taken and held by a client in the
+# background (it holds while its standard input stays open: a pipe no one
+# writes to; SIGTERM makes it give the inhibit back).
+mkfifo "$NATIVE_TMP/hold"
+exec 7<>"$NATIVE_TMP/hold"
 inhibit_holds() {
-  bg_start "$1" "$INHIBIT_CLIENT" hold
-  _inhibit_taken() { bg_output "$1" | grep -q 'cookie' || bg_done "$1"; }
-  wait_until 10 _inhibit_taken "$1" && bg_running "$1"
+  local id=$1; shift
+  bg_start "$id" bash -c 'exec "$@" <&7' _ "$INHIBIT_CLIENT" "$@"
+  _inhibit_taken() { bg_output "$1" | grep -q '^cookie ' || bg_done "$1"; }
+  wait_until 10 _inhibit_taken "$id" && bg_running "$id"
 }
 
 if inhibit_holds video; then
@@ -136,18 +141,20 @@ if inhibit_holds video; then
   else
     fail "an org.freedesktop.ScreenSaver inhibit keeps the saver off for 10 s" "$(watch_log main)"
   fi
+  stamp=$(now)
   bg_kill video
-  comes_after "it comes within 4 s of the release" "$(now)" main 0 4.0
+  comes_after "it comes within 4 s of the release" "$stamp" main 0 4.0
   input >/dev/null
   wait_until 10 saver_gone main
 
-  inhibit_holds killed
+  inhibit_holds killed --path /ScreenSaver firefox "playing a video"
   input >/dev/null
   watch_no_saver_for main 4
   held_off=$?
+  stamp=$(now)
   kill -KILL "$(cat "$BG_DIR/killed.pid")"
   if ((held_off == 0)); then
-    comes_after "a holder killed with SIGKILL lets the saver come" "$(now)" main 0 4.0
+    comes_after "a holder killed with SIGKILL lets the saver come" "$stamp" main 0 4.0
   else
     fail "a holder killed with SIGKILL lets the saver come" "the inhibit did not hold" "$(watch_log main)"
   fi
