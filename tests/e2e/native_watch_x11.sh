@@ -207,6 +207,21 @@ else
   fail "started with ScreenSaveActive \"0\" it keeps the saver off" "status $status: $off"
 fi
 
+# A fresh account has no settings folder yet: the panel's first save must
+# still be noticed.
+fresh=$NATIVE_TMP/fresh/config/vantrel/registry.reg
+if watch_start fresh VANTREL_REGISTRY="$fresh"; then
+  (VANTREL_REGISTRY=$fresh WATCH_DIR= watch_settings 0 3)
+  if bg_wait fresh 10 && [[ $(bg_rc fresh) == 0 ]]; then
+    pass "a first save into a settings folder that did not exist is noticed"
+  else
+    fail "a first save into a settings folder that did not exist is noticed" "$(watch_log fresh)"
+  fi
+else
+  fail "a first save into a settings folder that did not exist is noticed" "$(watch_log fresh)"
+fi
+bg_kill fresh
+
 # --- ending ----------------------------------------------------------------------
 
 watch_settings 1 3
