@@ -1,7 +1,10 @@
-// logind's idle inhibitors (systemd-inhibit --what=idle ...). Older logind
-// (systemd 252 and before, as Debian 12 has it) sends no PropertiesChanged
-// for BlockInhibited, but every version keeps one state file per inhibitor
-// in /run/systemd/inhibit: a change there is when we ask logind again.
+// logind's idle inhibitors (systemd-inhibit --what=idle ...). logind sends
+// PropertiesChanged for BlockInhibited when the set of blocked words
+// changes, but some versions sent the value from before a release, and a
+// second inhibitor of a kind already blocked changes nothing there. So the
+// signal is only the cue to ask again; and since logind keeps one state
+// file per inhibitor in /run/systemd/inhibit, a change in that folder is
+// one too (it also keeps the holders we log up to date).
 #include <sys/inotify.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -11,6 +14,7 @@
 #include <cstring>
 
 #include "idle/inhibit_book.h"
+#include "idle/logind_inhibitors.h"
 #include "idle/watcher.h"
 
 namespace idle {
@@ -20,16 +24,16 @@ namespace {
 constexpr char kName[] = "org.freedesktop.login1";
 constexpr char kPath[] = "/org/freedesktop/login1";
 constexpr char kInterface[] = "org.freedesktop.login1.Manager";
-constexpr char kRunDir[] = "/run/systemd";
-constexpr char kInhibitDir[] = "/run/systemd/inhibit";
 constexpr std::uint64_t kCallTimeout = 5'000'000;
 // Enough lines for a log; the rest are counted, not listed.
 constexpr std::size_t kMaxHolders = 16;
 
 class LogindInhibitors final : public Inhibitors {
   public:
-    LogindInhibitors(sd_bus *bus, std::function<void()> changed) : bus(sd_bus_ref(bus)), changed(std::move(changed)) {}
+    LogindInhibitors(sd_bus *bus, std::function<void()> changed, std::string runDir)
+        : bus(sd_bus_ref(bus)), changed(std::move(changed)), runDir(std::move(runDir)), inhibitDir(this->runDir + "/inhibit") {}
     ~LogindInhibitors() override {
+        sd_bus_slot_unref(signalSlot);
         if (notify >= 0)
             close(notify);
         sd_bus_unref(bus);
@@ -49,9 +53,12 @@ class LogindInhibitors final : public Inhibitors {
     // The inhibitor folder when it is there, else its parent, for the
     // folder's making (logind makes it with the first inhibitor).
     void WatchFolder();
+    static int OnPropertiesChanged(sd_bus_message *message, void *self, sd_bus_error *);
 
     sd_bus *bus;
+    sd_bus_slot *signalSlot = nullptr;
     std::function<void()> changed;
+    std::string runDir, inhibitDir;
     int notify = -1;
     int folderWatch = -1;
     int parentWatch = -1;
@@ -108,14 +115,18 @@ bool LogindInhibitors::Query(std::string *why, bool tell) {
 }
 
 void LogindInhibitors::WatchFolder() {
-    if (folderWatch >= 0)
-        return;
-    folderWatch = inotify_add_watch(notify, kInhibitDir,
-                                    IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF |
-                                        IN_MOVE_SELF | IN_ONLYDIR);
-    if (folderWatch >= 0 || parentWatch >= 0)
-        return;
-    parentWatch = inotify_add_watch(notify, kRunDir, IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
+    if (folderWatch < 0)
+        folderWatch = inotify_add_watch(notify, inhibitDir.c_str(),
+                                        IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF |
+                                            IN_MOVE_SELF | IN_ONLYDIR);
+    // The parent only while the folder is missing: other services' files
+    // come and go there, and each would wake us.
+    if (folderWatch >= 0 && parentWatch >= 0) {
+        inotify_rm_watch(notify, parentWatch);
+        parentWatch = -1;
+    } else if (folderWatch < 0 && parentWatch < 0) {
+        parentWatch = inotify_add_watch(notify, runDir.c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
+    }
 }
 
 void LogindInhibitors::Dispatch() {
@@ -143,6 +154,30 @@ void LogindInhibitors::Dispatch() {
     Query(nullptr, true);
 }
 
+int LogindInhibitors::OnPropertiesChanged(sd_bus_message *message, void *self, sd_bus_error *) {
+    auto *inhibitors = static_cast<LogindInhibitors *>(self);
+    const char *interface = nullptr, *name = nullptr;
+    bool mentioned = false;
+    if (sd_bus_message_read(message, "s", &interface) < 0 || std::strcmp(interface, kInterface) != 0 ||
+        sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "{sv}") < 0)
+        return 0;
+    while (sd_bus_message_enter_container(message, SD_BUS_TYPE_DICT_ENTRY, "sv") > 0) {
+        if (sd_bus_message_read(message, "s", &name) < 0 || sd_bus_message_skip(message, "v") < 0 ||
+            sd_bus_message_exit_container(message) < 0)
+            return 0;
+        mentioned = mentioned || std::strcmp(name, "BlockInhibited") == 0;
+    }
+    if (sd_bus_message_exit_container(message) < 0)
+        return 0;
+    if (sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "s") > 0) {
+        while (sd_bus_message_read(message, "s", &name) > 0)
+            mentioned = mentioned || std::strcmp(name, "BlockInhibited") == 0;
+    }
+    if (mentioned)
+        inhibitors->Query(nullptr, true);
+    return 0;
+}
+
 bool LogindInhibitors::Start(std::string *why) {
     notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (notify < 0) {
@@ -150,9 +185,15 @@ bool LogindInhibitors::Start(std::string *why) {
         return false;
     }
     // Watched before the first question, so that no change falls between.
+    int r = sd_bus_match_signal(bus, &signalSlot, kName, kPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                                OnPropertiesChanged, this);
+    if (r < 0) {
+        *why = std::string("cannot follow logind on the system bus: ") + std::strerror(-r);
+        return false;
+    }
     WatchFolder();
     if (folderWatch < 0 && parentWatch < 0) {
-        *why = std::string("logind keeps no ") + kRunDir;
+        *why = "logind keeps no " + runDir;
         return false;
     }
     return Query(why, false);
@@ -161,11 +202,16 @@ bool LogindInhibitors::Start(std::string *why) {
 }  // namespace
 
 std::unique_ptr<Inhibitors> WatchLogindInhibitors(sd_bus *system, std::function<void()> changed, std::string *why) {
+    return WatchLogindInhibitorsIn(system, std::move(changed), why, "/run/systemd");
+}
+
+std::unique_ptr<Inhibitors> WatchLogindInhibitorsIn(sd_bus *system, std::function<void()> changed, std::string *why,
+                                                    const std::string &runDir) {
     if (!system) {
         *why = "no system bus";
         return nullptr;
     }
-    auto inhibitors = std::make_unique<LogindInhibitors>(system, std::move(changed));
+    auto inhibitors = std::make_unique<LogindInhibitors>(system, std::move(changed), runDir);
     if (!inhibitors->Start(why))
         return nullptr;
     return inhibitors;

@@ -2,20 +2,26 @@
 // own, and the org.freedesktop.ScreenSaver service on a private session bus
 // of the test's (a dbus-daemon; skipped where there is none).
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <systemd/sd-bus.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "idle/inhibit_book.h"
+#include "idle/logind_inhibitors.h"
 #include "idle/watcher.h"
 
 namespace {
@@ -249,6 +255,105 @@ TEST_F(PrivateBus, ScreenSaverServiceStandsBackForAnOwnerOfTheName) {
     const char *unique = nullptr;
     sd_bus_get_unique_name(desktop, &unique);
     EXPECT_NE(why.find(unique), std::string::npos) << why;
+}
+
+// A stand-in for logind on the test's bus: BlockInhibited and the list of
+// inhibitors, answered from a thread of its own (the watcher's questions
+// wait for their answers).
+struct FakeLogind {
+    std::mutex lock;
+    std::string blocked;
+    void Block(const char *words) {
+        std::lock_guard<std::mutex> hold(lock);
+        blocked = words;
+    }
+    static int GetBlocked(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *self,
+                          sd_bus_error *) {
+        auto *fake = static_cast<FakeLogind *>(self);
+        std::lock_guard<std::mutex> hold(fake->lock);
+        return sd_bus_message_append(reply, "s", fake->blocked.c_str());
+    }
+    static int List(sd_bus_message *call, void *, sd_bus_error *) {
+        sd_bus_message *reply = nullptr;
+        sd_bus_message_new_method_return(call, &reply);
+        sd_bus_message_open_container(reply, 'a', "(ssssuu)");
+        sd_bus_message_append(reply, "(ssssuu)", "sleep", "updater", "installing", "block", 0u, 1u);
+        sd_bus_message_append(reply, "(ssssuu)", "idle:sleep", "player\n", "film", "block", 1000u, 2u);
+        sd_bus_message_append(reply, "(ssssuu)", "idle", "late", "saving", "delay", 1000u, 3u);
+        sd_bus_message_close_container(reply);
+        int r = sd_bus_send(nullptr, reply, nullptr);
+        sd_bus_message_unref(reply);
+        return r;
+    }
+};
+
+const sd_bus_vtable kFakeLogindVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_PROPERTY("BlockInhibited", "s", FakeLogind::GetBlocked, 0, SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
+    SD_BUS_METHOD("ListInhibitors", "", "a(ssssuu)", FakeLogind::List, 0),
+    SD_BUS_VTABLE_END,
+};
+
+TEST_F(PrivateBus, LogindInhibitorsFollowTheirFolderAndCountIdleBlocksOnly) {
+    sd_bus *logind = Connect();
+    ASSERT_NE(logind, nullptr);
+    FakeLogind fake;
+    fake.Block("shutdown:sleep");
+    ASSERT_GE(sd_bus_add_object_vtable(logind, nullptr, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                                       kFakeLogindVtable, &fake),
+              0);
+    ASSERT_GE(sd_bus_request_name(logind, "org.freedesktop.login1", 0), 0);
+    std::atomic<bool> stop = false, emit = false;
+    std::thread answering([&] {
+        while (!stop) {
+            if (emit.exchange(false))
+                sd_bus_emit_properties_changed(logind, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                                               "BlockInhibited", nullptr);
+            while (sd_bus_process(logind, nullptr) > 0) {
+            }
+            sd_bus_wait(logind, 20'000);
+        }
+    });
+    // The watcher's loop: wait for the descriptor, then dispatch.
+    auto settle = [](idle::Inhibitors &inhibitors) {
+        pollfd ready = {inhibitors.Fd(), POLLIN, 0};
+        if (poll(&ready, 1, 5000) > 0)
+            inhibitors.Dispatch();
+    };
+
+    int flips = 0;
+    std::string why;
+    // Here the folder logind makes with its first inhibitor is not there yet.
+    auto inhibitors = idle::WatchLogindInhibitorsIn(server, [&] { ++flips; }, &why, dir);
+    bool heldAtStart = inhibitors && inhibitors->Held();
+    bool heldOnceMade = false, heldOnceReleased = true, heldOnSignal = false;
+    std::vector<std::string> holders;
+    if (inhibitors) {
+        fake.Block("shutdown:idle");
+        std::filesystem::create_directory(dir + "/inhibit");
+        settle(*inhibitors);
+        heldOnceMade = inhibitors->Held();
+        holders = inhibitors->Holders();
+        fake.Block("sleep");
+        std::ofstream(dir + "/inhibit/2") << "WHAT=sleep\n";
+        settle(*inhibitors);
+        heldOnceReleased = inhibitors->Held();
+        // logind's own word for it, with nothing in the folder.
+        fake.Block("idle");
+        emit = true;
+        heldOnSignal = PumpUntil([&] { return inhibitors->Held(); });
+    }
+    stop = true;
+    answering.join();
+    sd_bus_flush_close_unref(logind);
+
+    ASSERT_NE(inhibitors, nullptr) << why;
+    EXPECT_FALSE(heldAtStart);
+    EXPECT_TRUE(heldOnceMade) << "the inhibitor folder's making must be noticed";
+    EXPECT_EQ(holders, std::vector<std::string>{"player? (film)"});
+    EXPECT_FALSE(heldOnceReleased) << "a change in the folder must be noticed";
+    EXPECT_TRUE(heldOnSignal) << "logind's PropertiesChanged must be noticed";
+    EXPECT_EQ(flips, 3);
 }
 
 }  // namespace
