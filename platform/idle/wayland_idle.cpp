@@ -13,6 +13,8 @@
 #include <wayland-client.h>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "ext-idle-notify-v1-client-protocol.h"
 #include "idle-client-protocol.h"
@@ -50,7 +52,9 @@ class WaylandIdle final : public IdleSource {
         }
         static const wl_registry_listener kRegistry = {Global, GlobalRemove};
         wl_registry_add_listener(registry_, &kRegistry, this);
-        if (wl_display_roundtrip(display_) < 0) {
+        // The globals, then our binds of them answered: a compositor that
+        // takes offence at one says so now, not in the middle of the watch.
+        if (wl_display_roundtrip(display_) < 0 || wl_display_roundtrip(display_) < 0) {
             *why = "the Wayland compositor closed the connection";
             return false;
         }
@@ -117,11 +121,13 @@ class WaylandIdle final : public IdleSource {
                        uint32_t version) {
         auto *self = static_cast<WaylandIdle *>(data);
         if (strcmp(interface, wl_seat_interface.name) == 0) {
-            // One seat is the desktop's; a second one (rare) changes nothing.
-            if (self->seat_) return;
-            self->seat_ = static_cast<wl_seat *>(
-                wl_registry_bind(registry, name, &wl_seat_interface, std::min(version, kSeatVersion)));
-            self->seatName_ = name;
+            // The first seat is the desktop's; another (rare) is kept in
+            // mind in case the first goes.
+            if (self->seat_) {
+                self->spareSeats_.push_back({name, version});
+                return;
+            }
+            self->BindSeat(name, version);
             self->CreateWatchIfArmed();
         } else if (strcmp(interface, ext_idle_notifier_v1_interface.name) == 0) {
             if (self->extNotifier_) return;
@@ -139,10 +145,16 @@ class WaylandIdle final : public IdleSource {
     static void GlobalRemove(void *data, wl_registry *, uint32_t name) {
         auto *self = static_cast<WaylandIdle *>(data);
         if (self->seat_ && name == self->seatName_) {
-            // Until another seat comes there is nobody whose input counts;
-            // no idle is reported for a seat that is gone.
+            // No idle is reported for a seat that is gone; the watch moves
+            // to another seat, or waits for one to come.
             self->DropWatch();
             self->DropSeat();
+            if (!self->spareSeats_.empty()) {
+                auto [spare, version] = self->spareSeats_.front();
+                self->spareSeats_.erase(self->spareSeats_.begin());
+                self->BindSeat(spare, version);
+                self->CreateWatchIfArmed();
+            }
         } else if (self->extNotifier_ && name == self->extName_) {
             self->DropWatch();
             ext_idle_notifier_v1_destroy(self->extNotifier_);
@@ -153,7 +165,17 @@ class WaylandIdle final : public IdleSource {
             org_kde_kwin_idle_destroy(self->kdeIdle_);
             self->kdeIdle_ = nullptr;
             self->CreateWatchIfArmed();
+        } else {
+            auto &spares = self->spareSeats_;
+            spares.erase(std::remove_if(spares.begin(), spares.end(),
+                                        [name](const std::pair<uint32_t, uint32_t> &seat) { return seat.first == name; }),
+                         spares.end());
         }
+    }
+
+    void BindSeat(uint32_t name, uint32_t version) {
+        seat_ = static_cast<wl_seat *>(wl_registry_bind(registry_, name, &wl_seat_interface, std::min(version, kSeatVersion)));
+        seatName_ = name;
     }
 
     void DropSeat() {
@@ -242,6 +264,7 @@ class WaylandIdle final : public IdleSource {
     wl_registry *registry_ = nullptr;
     wl_seat *seat_ = nullptr;
     uint32_t seatName_ = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> spareSeats_;  // global names and versions
     ext_idle_notifier_v1 *extNotifier_ = nullptr;
     uint32_t extName_ = 0;
     org_kde_kwin_idle *kdeIdle_ = nullptr;
