@@ -55,6 +55,14 @@ int LockSession(const std::string &display, pid_t *otherPid, std::string *why) {
         return -2;
     }
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0 && std::getenv("XDG_RUNTIME_DIR")) {
+        // A runtime folder named but gone or not ours: the private one in /tmp.
+        std::string fallback = SessionLockPath(display, nullptr, getuid());
+        if (!fallback.empty()) {
+            path = fallback;
+            fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        }
+    }
     if (fd < 0) {
         *why = path + ": " + std::strerror(errno);
         return -2;

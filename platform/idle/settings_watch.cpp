@@ -90,11 +90,11 @@ FileWatch::~FileWatch() {
 }
 
 void FileWatch::AddWatch() {
-    // The panel creates the folder on its first save; made here, a first
-    // save is noticed too.
-    if (mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST) {
-        problem_ = folder_ + ": " + std::strerror(errno);
-    }
+    // The panel creates the folder on its first save; made here (with any
+    // parent missing, as on a fresh account), a first save is noticed too.
+    for (size_t slash = folder_.find('/', 1); slash != std::string::npos; slash = folder_.find('/', slash + 1))
+        mkdir(folder_.substr(0, slash).c_str(), 0700);
+    mkdir(folder_.c_str(), 0700);
     watch_ = inotify_add_watch(fd_, folder_.c_str(),
                                IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE |
                                    IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);

@@ -134,6 +134,14 @@ TEST(WatcherLock, OneWatcherPerDisplay) {
     int again = idle::LockSession(":5", &other, &why);
     EXPECT_GE(again, 0);
     close(again);
+    // A runtime folder that is gone: the lock still holds, from /tmp.
+    setenv("XDG_RUNTIME_DIR", (std::string(folder) + "/gone").c_str(), 1);
+    std::string display = "watcher-test-" + std::to_string(getpid());
+    int fallback = idle::LockSession(display, &other, &why);
+    EXPECT_GE(fallback, 0) << why;
+    EXPECT_EQ(idle::LockSession(display, &other, &why), -1);
+    close(fallback);
+    unlink(idle::SessionLockPath(display, nullptr, getuid()).c_str());
     if (saved) setenv("XDG_RUNTIME_DIR", old.c_str(), 1);
     else unsetenv("XDG_RUNTIME_DIR");
     std::system((std::string("rm -rf ") + folder).c_str());
