@@ -6,7 +6,8 @@
 # Wayland idle inhibitor or a client holds an org.freedesktop.ScreenSaver
 # inhibit (served by the watcher itself on the session's private bus), lets
 # it come when that client is killed, stays off with ScreenSaveActive "0",
-# stays alone in its session, and ends with sway.
+# stays alone in its session, wakes for nothing at rest, follows a new
+# timeout in the file, and ends with sway.
 #
 # Everything runs as the compositor's own user (tests/lib/sway.sh makes one),
 # with a session bus of that user's. When sway itself cannot run here, the
@@ -225,17 +226,26 @@ fi
 
 # --- ending with sway -----------------------------------------------------------------
 
-watch_settings 1 3
-if watch_start last "${SESSION[@]}" && wait_until 20 all_covered last; then
-  saver=$(watch_saver_pids last | head -n1)
-  _swaymsg exit >/dev/null 2>&1
-  if bg_wait last 15 && [[ $(bg_rc last) == 0 ]] && wait_until 10 eval '! kill -0 "$saver" 2>/dev/null'; then
-    pass "the watcher ends with 0 when sway ends, and its saver with it"
+# At rest first: a timeout far away and no input. Then a new one in the file
+# counts at once, and the end of sway ends the watcher and its saver.
+watch_settings 1 600
+if watch_start last "${SESSION[@]}"; then
+  at_rest "at rest the watcher wakes for nothing" last
+  watch_settings 1 3
+  if wait_until 10 bash -c "grep -q 'now watching for 3 s' '$BG_DIR/last.out'" && wait_until 20 all_covered last; then
+    saver=$(watch_saver_pids last | head -n1)
+    _swaymsg exit >/dev/null 2>&1
+    if bg_wait last 15 && [[ $(bg_rc last) == 0 ]] && wait_until 10 eval '! kill -0 "$saver" 2>/dev/null'; then
+      pass "the watcher ends with 0 when sway ends, and its saver with it"
+    else
+      fail "the watcher ends with 0 when sway ends, and its saver with it" "status $(bg_rc last)" "$(watch_log last)"
+    fi
   else
-    fail "the watcher ends with 0 when sway ends, and its saver with it" "status $(bg_rc last)" "$(watch_log last)"
+    fail "the watcher ends with 0 when sway ends, and its saver with it" "no saver came after the timeout became 3 s" \
+      "$(watch_log last)"
   fi
 else
-  fail "the watcher ends with 0 when sway ends, and its saver with it" "no saver came" "$(watch_log last)"
+  fail "the watcher ends with 0 when sway ends, and its saver with it" "it did not start" "$(watch_log last)"
 fi
 
 no_sanitizer_report

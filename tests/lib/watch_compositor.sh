@@ -31,6 +31,8 @@
 #                            by HIGH; a sanitized one, slower to draw its
 #                            first frame, gets a second more to cover
 #   clear_saver WATCHER      input, and waits for the saver to be gone
+#   at_rest NAME WATCHER     a case: WATCHER, whose timeout is far away,
+#                            wakes for nothing in 5 s without input
 
 [[ -n ${VANTREL_LIB_WATCH_COMPOSITOR:-} ]] && return 0
 VANTREL_LIB_WATCH_COMPOSITOR=1
@@ -116,3 +118,23 @@ comes_after() {
 }
 
 clear_saver() { input >/dev/null 2>&1; wait_until 10 saver_gone "$1"; }
+
+# Every time the kernel put the watcher to sleep or took the processor from
+# it: at rest it sleeps in poll() and is never woken.
+_wakeups() {
+  awk '/^(non)?voluntary_ctxt_switches:/ { n += $2 } END { print n + 0 }' "/proc/$1/status" 2>/dev/null
+}
+at_rest() {
+  local name=$1 pid before after
+  pid=$(watch_pid "$2")
+  # Whatever starting up still brought (the bus's greetings) is over first.
+  sleep 1
+  before=$(_wakeups "$pid")
+  sleep 5
+  after=$(_wakeups "$pid")
+  if [[ -n $before && -n $after ]] && ((after - before <= 1)) && bg_running "$2"; then
+    pass "$name ($((after - before)) wake-ups in 5 s)"
+  else
+    fail "$name" "wake-ups in 5 s: $((${after:-0} - ${before:-0}))" "$(watch_log "$2")"
+  fi
+}
