@@ -79,7 +79,10 @@ BOOL RegisterPanelClasses(HINSTANCE instance) {
     host.hCursor = LoadCursorA(NULL, IDC_ARROW);
     host.hbrBackground = (HBRUSH)GetStockObject(BLACK_BRUSH);
     host.lpszClassName = PreviewHostClass;
-    return RegisterClassA(&monitor) && RegisterClassA(&host);
+    // A second panel in the same process finds them there already.
+    BOOL monitorClass = RegisterClassA(&monitor) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    BOOL hostClass = RegisterClassA(&host) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    return monitorClass && hostClass;
 }
 
 void MakePreviewArea(HWND hDlg) {

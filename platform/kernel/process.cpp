@@ -39,6 +39,7 @@ uintptr_t nextHandle = 0x1000;
 // Closed before their process ended: reaped whenever we look again, so that
 // no zombie outlives its use.
 std::vector<pid_t> unwatched;
+std::function<bool(const std::string &, const std::vector<std::string> &)> startHook;
 
 constexpr uintptr_t kPseudoCurrentProcess = (uintptr_t)-1;
 
@@ -130,6 +131,10 @@ DWORD ErrorFromErrno(int error) {
 
 }  // namespace
 
+void SetProcessStartHook(std::function<bool(const std::string &, const std::vector<std::string> &)> hook) {
+    startHook = std::move(hook);
+}
+
 std::vector<std::string> SplitCommandLine(const char *line) {
     std::vector<std::string> args;
     if (!line) return args;
@@ -212,6 +217,10 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     std::vector<std::string> args = SplitCommandLine(lpCommandLine ? lpCommandLine : "");
     std::string program = lpApplicationName ? std::string(lpApplicationName) : (args.empty() ? "" : args[0]);
     if (args.empty()) args.push_back(program);
+    if (startHook && !startHook(program, args)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
     std::string file = ResolveProgram(program);
     if (file.empty() || access(file.c_str(), X_OK) != 0) {
         SetLastError(file.empty() ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
