@@ -360,10 +360,11 @@ BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode) {
     // is collected, it reports the code we were given.
     kill(child->pid, SIGKILL);
     Poll(*child, true);
-    child->exitCode = uExitCode;
-    ShareEnd(*child);
     for (auto &entry : processes)
-        if (entry.second.pid == child->pid) entry.second.exitCode = uExitCode;
+        if (entry.second.pid == child->pid) {
+            entry.second.ended = true;
+            entry.second.exitCode = uExitCode;
+        }
     return TRUE;
 }
 
