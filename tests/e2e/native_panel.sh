@@ -5,8 +5,9 @@
 # to the registry file as strings on OK and come back on the next opening;
 # Cancel stores nothing; Apply is greyed until something changes; Preview
 # runs a full-screen saver that a key ends with the panel still there;
-# Settings... opens the configuration dialog; and closing the panel leaves
-# no saver process of its behind. A screenshot of the panel is kept.
+# Settings... opens the configuration dialog; turned on, the panel starts
+# the watcher, which ends itself once turned off; and closing the panel
+# leaves no saver process of its behind. A screenshot of the panel is kept.
 set -uo pipefail
 # shellcheck source=tests/lib/native_e2e.sh
 source "$(dirname "$0")/../lib/native_e2e.sh"
@@ -256,6 +257,33 @@ if open_panel third; then
     fail "closing the panel leaves no /p, /s or /c child behind" "$(pgrep -a -f -- "$VANTREL_SAVER")"; fi
 else
   fail "the panel opens a third time" "$(describe third)"
+fi
+
+# --- turned on, the watcher starts; turned off, it ends itself ---------------------
+watchers() { pgrep -f -x -- "$VANTREL_SAVER --watch" || true; }
+if open_panel fifth; then
+  wait_until 10 active_clear
+  click_active
+  wait_until 10 apply_enabled
+  click_apply
+  if wait_until "$NATIVE_APPEAR_TIMEOUT" eval '[[ -n $(watchers) ]]' && stays_true 2 eval '[[ -n $(watchers) ]]'; then
+    pass "Apply with the saver turned on starts the watcher"
+  else
+    fail "Apply with the saver turned on starts the watcher" "$(bg_output fifth)"
+  fi
+  expect_stored "Apply stores ScreenSaveActive \"1\"" ScreenSaveActive '"1"'
+  click_active
+  wait_until 10 apply_enabled
+  click_apply
+  if wait_until "$NATIVE_EXIT_TIMEOUT" eval '[[ -z $(watchers) ]]'; then
+    pass "turned off, the watcher ends itself"
+  else
+    fail "turned off, the watcher ends itself" "$(pgrep -a -f -- "$VANTREL_SAVER")"
+  fi
+  click_cancel
+  ends_with fifth 0 "the panel closes after"
+else
+  fail "the panel opens a fifth time" "$(describe fifth)"
 fi
 
 # --- a panel ended from outside: its preview goes with its window ------------------
