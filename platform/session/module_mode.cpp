@@ -293,7 +293,9 @@ ModuleOptions ParseModuleOptions(const std::vector<std::string> &arguments) {
 
 std::string HelpText(const std::string &program) {
     std::string text = "Usage: " + program + " [/s | /c | /p WINDOW | /a] [OPTIONS]\n" +
-                       "       " + program + " --root | --window-id WINDOW [OPTIONS]\n\n" +
+                       "       " + program + " --root | --window-id WINDOW [OPTIONS]\n" +
+                       "       " + program + " --watch    start the saver when the session is idle\n" +
+                       "       " + program + " --panel    the screen saver settings\n\n" +
                        "Options, for this run only (the stored settings stay as they are):\n";
     auto line = [&text](std::string left, const char *help) {
         left.resize(std::max<size_t>(left.size() + 1, 20), ' ');
