@@ -111,7 +111,10 @@ void ShowNoPreview(const char *why) {
 
 BOOL StartChild(PANELCHILD *child, const char *arguments) {
     if (child->running || !PanelState.program[0]) return FALSE;
-    char line[1200];
+    // wsprintfA writes 1024 bytes at most: a line it would cut short would
+    // start something else.
+    if (lstrlenA(PanelState.program) + lstrlenA(arguments) + 4 > 1023) return FALSE;
+    char line[1024];
     wsprintfA(line, "\"%s\" %s", PanelState.program, arguments);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;

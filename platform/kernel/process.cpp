@@ -129,6 +129,19 @@ DWORD ErrorFromErrno(int error) {
     }
 }
 
+// In a child between fork and exec: every descriptor above the standard
+// streams but `keep` closed, however high they go.
+void CloseAllBut(int keep) {
+#ifdef SYS_close_range
+    if (keep > 3 && syscall(SYS_close_range, 3u, (unsigned)keep - 1, 0u) != 0) keep = -1;
+    if (keep >= 3 && syscall(SYS_close_range, (unsigned)keep + 1, ~0u, 0u) == 0) return;
+#endif
+    long limit = sysconf(_SC_OPEN_MAX);
+    if (limit < 0 || limit > 65536) limit = 65536;
+    for (int fd = 3; fd < limit; ++fd)
+        if (fd != keep) close(fd);
+}
+
 }  // namespace
 
 void SetProcessStartHook(std::function<bool(const std::string &, const std::vector<std::string> &)> hook) {
@@ -205,6 +218,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     (void)lpThreadAttributes;
     (void)bInheritHandles;  // the layer's handles are not files: nothing to inherit
     (void)dwCreationFlags;
+    // A child gets our environment: one of its own is not needed here.
     if ((!lpApplicationName && !lpCommandLine) || !lpStartupInfo || !lpProcessInformation || lpEnvironment) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -257,8 +271,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
         sigprocmask(SIG_SETMASK, &none, nullptr);
         signal(SIGPIPE, SIG_DFL);
         signal(SIGCHLD, SIG_DFL);
-        for (int fd = 3; fd < 1024; ++fd)
-            if (fd != report[1]) close(fd);
+        CloseAllBut(report[1]);
         execv(file.c_str(), argv.data());
         int e = errno;
         (void)!write(report[1], &e, sizeof e);
@@ -303,6 +316,7 @@ static void ShareEnd(const ChildProcess &from) {
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    ReapUnwatched();
     ChildProcess *child = FindProcess(hHandle);
     if (!child) {
         SetLastError(ERROR_INVALID_HANDLE);
