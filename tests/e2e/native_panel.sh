@@ -35,6 +35,7 @@ titled_window() {
 }
 panel_window() { titled_window 'Screen Saver Settings'; }
 config_window() { titled_window Dialog; }
+no_config_window() { [[ -z $(config_window) ]]; }
 
 # Our saver processes: the panel's children and the watcher it may start.
 saver_children() { pgrep -f -x -- "$VANTREL_SAVER /[psc].*" || true; }
@@ -42,9 +43,10 @@ end_watchers() {
   local pid
   for pid in $(pgrep -f -x -- "$VANTREL_SAVER --watch" || true); do kill "$pid" 2>/dev/null; done
 }
+no_saver_children() { [[ -z $(saver_children) ]]; }
 trap 'end_watchers; native_end' EXIT
 
-DIALOG= DIALOG_X= DIALOG_Y= PANEL_PID=
+DIALOG='' DIALOG_X='' DIALOG_Y='' PANEL_PID=''
 open_panel() {
   local id=$1
   DIALOG=
@@ -171,9 +173,8 @@ if open_panel first; then
   else
     fail "a /p child shows the preview in the panel" "$(pgrep -a -P "$PANEL_PID")"
   fi
-  wait_until 10 active_ticked && pass "with nothing stored the saver is on" || fail "with nothing stored the saver is on"
-  wait_until 10 apply_greyed && pass "Apply is greyed while nothing has changed" ||
-    fail "Apply is greyed while nothing has changed"
+  check "with nothing stored the saver is on" wait_until 10 active_ticked
+  check "Apply is greyed while nothing has changed" wait_until 10 apply_greyed
 
   # --- Wait and the check box reach the registry file on OK -------------------------
   type_wait 25
@@ -197,7 +198,7 @@ fi
 # --- reopened, it shows what was stored; Cancel stores nothing --------------------
 cp "$VANTREL_REGISTRY" "$NATIVE_TMP/stored.reg" 2>/dev/null
 if open_panel second; then
-  wait_until 10 active_clear && pass "reopened, the check box is clear" || fail "reopened, the check box is clear"
+  check "reopened, the check box is clear" wait_until 10 active_clear
   wait_box "$NATIVE_TMP/wait-now.png"
   if same_picture "$NATIVE_TMP/wait-25.png" "$NATIVE_TMP/wait-now.png"; then pass "reopened, Wait shows 25"; else
     fail "reopened, Wait shows 25"; fi
@@ -243,7 +244,7 @@ if open_panel third; then
   if wait_until "$NATIVE_APPEAR_TIMEOUT" config_window >/dev/null; then
     pass "Settings... opens the configuration dialog"
     xdotool key Escape
-    if wait_until "$NATIVE_EXIT_TIMEOUT" eval '[[ -z $(config_window) ]]'; then pass "Escape closes it"; else
+    if wait_until "$NATIVE_EXIT_TIMEOUT" no_config_window; then pass "Escape closes it"; else
       fail "Escape closes it"; fi
     wait_until "$NATIVE_APPEAR_TIMEOUT" preview_running || fail "the preview comes back after the settings"
   else
@@ -253,7 +254,7 @@ if open_panel third; then
   # --- closing the panel ends its children ---------------------------------------
   click_cancel
   ends_with third 0 "Cancel closes the panel"
-  if wait_until 10 eval '[[ -z $(saver_children) ]]'; then pass "closing the panel leaves no /p, /s or /c child behind"; else
+  if wait_until 10 no_saver_children; then pass "closing the panel leaves no /p, /s or /c child behind"; else
     fail "closing the panel leaves no /p, /s or /c child behind" "$(pgrep -a -f -- "$VANTREL_SAVER")"; fi
 else
   fail "the panel opens a third time" "$(describe third)"
@@ -261,12 +262,14 @@ fi
 
 # --- turned on, the watcher starts; turned off, it ends itself ---------------------
 watchers() { pgrep -f -x -- "$VANTREL_SAVER --watch" || true; }
+a_watcher() { [[ -n $(watchers) ]]; }
+no_watcher() { [[ -z $(watchers) ]]; }
 if open_panel fifth; then
   wait_until 10 active_clear
   click_active
   wait_until 10 apply_enabled
   click_apply
-  if wait_until "$NATIVE_APPEAR_TIMEOUT" eval '[[ -n $(watchers) ]]' && stays_true 2 eval '[[ -n $(watchers) ]]'; then
+  if wait_until "$NATIVE_APPEAR_TIMEOUT" a_watcher && stays_true 2 a_watcher; then
     pass "Apply with the saver turned on starts the watcher"
   else
     fail "Apply with the saver turned on starts the watcher" "$(bg_output fifth)"
@@ -275,7 +278,7 @@ if open_panel fifth; then
   click_active
   wait_until 10 apply_enabled
   click_apply
-  if wait_until "$NATIVE_EXIT_TIMEOUT" eval '[[ -z $(watchers) ]]'; then
+  if wait_until "$NATIVE_EXIT_TIMEOUT" no_watcher; then
     pass "turned off, the watcher ends itself"
   else
     fail "turned off, the watcher ends itself" "$(pgrep -a -f -- "$VANTREL_SAVER")"
@@ -290,12 +293,13 @@ fi
 if open_panel fourth && wait_until "$NATIVE_APPEAR_TIMEOUT" preview_running; then
   kill "$PANEL_PID"
   bg_wait fourth "$NATIVE_EXIT_TIMEOUT"
-  if wait_until "$NATIVE_EXIT_TIMEOUT" eval '[[ -z $(saver_children) ]]'; then pass "a panel killed leaves no preview behind"; else
+  if wait_until "$NATIVE_EXIT_TIMEOUT" no_saver_children; then pass "a panel killed leaves no preview behind"; else
     fail "a panel killed leaves no preview behind" "$(pgrep -a -f -- "$VANTREL_SAVER")"; fi
 else
   fail "the panel opens a fourth time" "$(describe fourth)"
 fi
 
 end_watchers
+# shellcheck disable=SC2119  # no files beyond the runs' own output
 no_sanitizer_report
 report_summary
