@@ -60,7 +60,28 @@ else()
 
   install(FILES ${dist_out}/vantrel-saver.6.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
   install(FILES dist/copyright ${dist_out}/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vantrel-saver)
-  install(FILES dist/vantrel-saver-settings.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  # The menu entry opens the settings panel; the session's autostart entry
+  # starts the watcher. Both name the program where it really is, in the
+  # module folder, which is only known at install time: a package is
+  # installed under a prefix of its own.
+  set(VANTREL_AUTOSTART_DIR /etc/xdg/autostart CACHE PATH
+      "Where the session's autostart entries go (the watcher's)")
+  install(CODE "
+    set(module \"${VANTREL_XSCREENSAVER_MODULE_DIR}\")
+    if(NOT IS_ABSOLUTE \"\${module}\")
+      set(module \"\${CMAKE_INSTALL_PREFIX}/\${module}\")
+    endif()
+    set(VANTREL_PROGRAM \"\${module}/vantrel-saver\")
+    # An Exec line would need quoting for these; a plain path needs none.
+    if(VANTREL_PROGRAM MATCHES \"[^-A-Za-z0-9_./+]\")
+      message(FATAL_ERROR \"The program's installed path cannot go into a desktop entry as it is: \${VANTREL_PROGRAM}\")
+    endif()
+    foreach(entry vantrel-saver-settings vantrel-saver-watch)
+      configure_file(\"${CMAKE_SOURCE_DIR}/dist/\${entry}.desktop.in\" \"${dist_out}/\${entry}.desktop\" @ONLY)
+    endforeach()
+  ")
+  install(FILES ${dist_out}/vantrel-saver-settings.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${dist_out}/vantrel-saver-watch.desktop DESTINATION ${VANTREL_AUTOSTART_DIR})
   install(DIRECTORY ${dist_out}/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
   # A relative link, so the tree works wherever it is unpacked; the prefix is
   # read at install time, since CPack installs under a prefix of its own.
@@ -77,7 +98,14 @@ else()
   ")
 
   set(CPACK_GENERATOR DEB)
+  # The autostart entry's folder is absolute (/etc): staged under DESTDIR,
+  # never written to the building machine's own /etc. Files there are the
+  # administrator's to change, which dpkg keeps across upgrades.
+  set(CPACK_SET_DESTDIR ON)
+  file(CONFIGURE OUTPUT ${dist_out}/conffiles CONTENT "${VANTREL_AUTOSTART_DIR}/vantrel-saver-watch.desktop\n")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${dist_out}/conffiles)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_INSTALL_PREFIX /usr)  # the prefix of an install staged under DESTDIR
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
   set(CPACK_DEBIAN_PACKAGE_SECTION x11)

@@ -1,6 +1,61 @@
-// The Screen Saver Settings panel's entry (vantrel-saver --panel).
+// The Screen Saver Settings panel (vantrel-saver --panel): its entry, its
+// process-wide record, and the procedures its parts share.
 #pragma once
 
 #include <windows.h>
 
 int WINAPI PanelMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
+
+// What the panel sets, as it reads it from the registry and writes it back.
+typedef struct tagPANELSETTINGS {
+    BOOL active;           // ScreenSaveActive: "1" or "0"
+    DWORD timeoutSeconds;  // ScreenSaveTimeOut, in seconds
+} PANELSETTINGS;
+
+// The range of Wait, in minutes, and what an absent or unreadable timeout is.
+#define PANEL_MIN_MINUTES 1
+#define PANEL_MAX_MINUTES 9999
+#define PANEL_DEFAULT_TIMEOUT 600
+
+// One process the panel started and still waits for.
+typedef struct tagPANELCHILD {
+    PROCESS_INFORMATION process;
+    BOOL running;
+} PANELCHILD;
+
+typedef struct tagPANELSTATE {
+    HINSTANCE instance;
+    HWND dialog;
+    PANELSETTINGS stored;  // what the registry holds, as far as the panel knows
+    UINT shownMinutes;     // what Wait showed when the settings were last read or stored
+    BOOL filling;          // the panel itself is changing a control: not the user's change
+    char program[1024];    // the file of this program, quoted into command lines
+    HWND previewHost;      // where the live preview draws
+    HWND noPreview;        // says why there is none, in the monitor's screen
+    PANELCHILD preview;    // /p
+    PANELCHILD fullScreen; // /s, started by Preview
+    PANELCHILD configure;  // /c, started by Settings...
+} PANELSTATE;
+
+extern PANELSTATE PanelState;
+
+// panel_settings.cpp
+void LoadPanelSettings(PANELSETTINGS *settings);
+BOOL StorePanelSettings(const PANELSETTINGS *settings, BOOL storeTimeout);
+UINT MinutesFromSeconds(DWORD seconds);
+UINT ClampWaitMinutes(UINT minutes);
+
+// panel_dialog.cpp
+INT_PTR CALLBACK PanelDialogProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL ApplyPanel(HWND hDlg);
+
+// panel_preview.cpp
+BOOL RegisterPanelClasses(HINSTANCE instance);
+void GetMonitorScreenRect(const RECT *client, RECT *screen);
+void MakePreviewArea(HWND hDlg);
+void StartPreview(void);
+void StopPreview(void);
+BOOL StartChild(PANELCHILD *child, const char *arguments);
+void StopChild(PANELCHILD *child);
+BOOL ChildHasEnded(PANELCHILD *child);
+void ShowNoPreview(const char *why);

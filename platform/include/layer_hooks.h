@@ -134,6 +134,16 @@ std::string BuildCommandLine(const std::vector<std::string> &arguments);
 // What follows the program name (and the blanks after it) in a command line:
 // the text WinMain receives.
 const char *CommandLineTail(const char *commandLine);
+// A command line split into arguments as a Windows program's C runtime
+// splits it (CreateProcessA gives the child these): the program name up to
+// a blank outside quotes; then arguments where backslashes escape only
+// quotes and a doubled quote inside quotes is one quote.
+std::vector<std::string> SplitCommandLine(const char *commandLine);
+// Called by CreateProcessA with the program's file and the arguments it
+// would start it with, before anything is started: true lets the start go
+// on, false fails the call as for a missing program (ERROR_FILE_NOT_FOUND).
+// A test sees what a program would start without starting anything.
+void SetProcessStartHook(std::function<bool(const std::string &file, const std::vector<std::string> &arguments)> hook);
 
 // MessageBoxA calls, oldest first. The headless desktop answers IDOK at once,
 // unless message boxes are made interactive: then each is a modal dialog

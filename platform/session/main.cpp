@@ -45,7 +45,12 @@ int main(int argc, char **argv) {
     }
     // A preview or a module run names an X window, which only an X server
     // can show us in; the rest goes where the session is.
-    layer::StartForRun(layer::NamesXWindow(options.rest, std::getenv("XSCREENSAVER_WINDOW")));
+    // The panel's live preview draws in an X window of the panel's, so the
+    // panel goes to the X server wherever there is one (XWayland too);
+    // without one it runs where the session is and shows no preview.
+    const char *xDisplay = std::getenv("DISPLAY");
+    const bool panelOnX = panel && xDisplay && *xDisplay;
+    layer::StartForRun(panelOnX || layer::NamesXWindow(options.rest, std::getenv("XSCREENSAVER_WINDOW")));
     // Settings live in a file of the user's; without HOME the password
     // database still knows where home is.
     const char *home = std::getenv("HOME");

@@ -63,4 +63,13 @@ class Win32Test : public ::testing::Test {
     std::vector<HWND> windows_;
 };
 
+// The conformance program started as a child by the processes tests:
+// "--child-exit N" ends with N, "--child-sleep" waits a minute,
+// "--child-check-args ..." ends with 0 when its arguments are the ones
+// ChildArguments() lists, else with 10 plus the first that differs.
+// True when argv asked for one of these; *status is then the exit status.
+bool RunAsChild(int argc, char **argv, int *status);
+extern const char *const ChildArguments[];
+extern const int ChildArgumentCount;
+
 #endif

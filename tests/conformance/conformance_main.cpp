@@ -5,8 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "conformance.h"
 
 int main(int argc, char **argv) {
+    // The processes tests start this program again as their child.
+    int childStatus = 0;
+    if (RunAsChild(argc, argv, &childStatus)) return childStatus;
     ::testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();
     if (!::testing::GTEST_FLAG(list_tests)) {

@@ -56,6 +56,7 @@ if build_package "$NATIVE_TREE" && [[ -f $DEB ]]; then
 ./usr/share/xscreensaver/config/vantrel-saver.xml
 ./usr/share/man/man6/vantrel-saver.6.gz
 ./usr/share/applications/vantrel-saver-settings.desktop
+./etc/xdg/autostart/vantrel-saver-watch.desktop
 ./usr/share/doc/vantrel-saver/copyright
 ./usr/share/doc/vantrel-saver/changelog.Debian.gz
 $icons" "$files"
@@ -85,8 +86,14 @@ $icons" "$files"
   done
   if ((${#sizes[@]} == 0)); then pass "each icon has its folder's size"; else fail "each icon has its folder's size" "${sizes[@]}"; fi
   desktop=$(cat "$ROOT/usr/share/applications/vantrel-saver-settings.desktop")
-  expect_all "the menu entry opens the settings dialog with the icon" "$desktop" \
-    '^Exec=vantrel-saver /c$' '^Icon=vantrel-saver$' '^Type=Application$'
+  expect_all "the menu entry opens the settings panel, naming the installed program, with the icon" "$desktop" \
+    '^Name=Vantrel Screen Saver Settings$' '^Exec=/usr/libexec/xscreensaver/vantrel-saver --panel$' \
+    '^Icon=vantrel-saver$' '^Type=Application$'
+  autostart=$(cat "$ROOT/etc/xdg/autostart/vantrel-saver-watch.desktop")
+  expect_all "the session's autostart entry starts the watcher" "$autostart" \
+    '^Exec=/usr/libexec/xscreensaver/vantrel-saver --watch$' '^Type=Application$' '^NoDisplay=true$'
+  expect_all "the autostart entry is a conffile, the administrator's to change" \
+    "$(dpkg-deb -I "$DEB" conffiles 2>&1)" '^/etc/xdg/autostart/vantrel-saver-watch\.desktop$'
 
   # The packaged, stripped program: its embedded resources and the whole
   # paint path, on the invisible desktop, until SIGTERM ends it.
@@ -130,8 +137,9 @@ $icons" "$files"
   day=$([[ -n $written ]] && date -d "$written" +%F 2>/dev/null)
   expect_all "the manual page carries the version and day of the changelog's newest entry" \
     "$(head -n1 "$TMP/vantrel-saver.6")" "^\.TH VANTREL-SAVER 6 \"${day:-no day in: $trailer}\" \"Vantrel Screen Saver ${VERSION//./\\.}\""
-  report=$(desktop-file-validate "$ROOT/usr/share/applications/vantrel-saver-settings.desktop" 2>&1)
-  name="desktop-file-validate finds no error or warning in the menu entry"
+  report=$(desktop-file-validate "$ROOT/usr/share/applications/vantrel-saver-settings.desktop" \
+    "$ROOT/etc/xdg/autostart/vantrel-saver-watch.desktop" 2>&1)
+  name="desktop-file-validate finds no error or warning in the menu and autostart entries"
   if grep -qE ': (error|warning): ' <<<"$report"; then
     fail "$name" "$report"
   else

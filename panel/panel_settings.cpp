@@ -1,0 +1,76 @@
+// The two settings the panel owns, where Windows keeps them: strings under
+// the current user's Control Panel\Desktop, which the watcher reads too.
+#include <windows.h>
+
+#include "panel/panel.h"
+
+static const char DesktopKeyPath[] = "Control Panel\\Desktop";
+
+// A string value as its number: digits, with blanks around them allowed;
+// FALSE for anything else, for an empty or missing value, and for a number
+// past what a DWORD holds.
+static BOOL ReadNumber(HKEY key, const char *name, DWORD *number) {
+    char text[32];
+    DWORD type = REG_NONE, size = sizeof text - 1;
+    if (RegQueryValueExA(key, name, NULL, &type, (LPBYTE)text, &size) != ERROR_SUCCESS) return FALSE;
+    if (type != REG_SZ || size == 0) return FALSE;
+    text[size] = '\0';
+    const char *p = text;
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p < '0' || *p > '9') return FALSE;
+    DWORD value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        DWORD digit = (DWORD)(*p - '0');
+        if (value > (0xFFFFFFFFu - digit) / 10) return FALSE;
+        value = value * 10 + digit;
+    }
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p != '\0') return FALSE;
+    *number = value;
+    return TRUE;
+}
+
+void LoadPanelSettings(PANELSETTINGS *settings) {
+    settings->active = TRUE;
+    settings->timeoutSeconds = PANEL_DEFAULT_TIMEOUT;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, DesktopKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
+    DWORD number;
+    // Only a plain "0" turns the saver off; what cannot be read leaves it on,
+    // as an absent value does.
+    if (ReadNumber(key, "ScreenSaveActive", &number)) settings->active = number != 0;
+    // No wait at all is not a time to wait: it counts as unreadable.
+    if (ReadNumber(key, "ScreenSaveTimeOut", &number) && number > 0) settings->timeoutSeconds = number;
+    RegCloseKey(key);
+}
+
+static BOOL WriteString(HKEY key, const char *name, const char *text) {
+    return RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, (DWORD)lstrlenA(text) + 1) == ERROR_SUCCESS;
+}
+
+BOOL StorePanelSettings(const PANELSETTINGS *settings, BOOL storeTimeout) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, DesktopKeyPath, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, NULL,
+                        &key, NULL) != ERROR_SUCCESS)
+        return FALSE;
+    BOOL stored = WriteString(key, "ScreenSaveActive", settings->active ? "1" : "0");
+    if (stored && storeTimeout) {
+        char text[16];
+        wsprintfA(text, "%u", (UINT)settings->timeoutSeconds);
+        stored = WriteString(key, "ScreenSaveTimeOut", text);
+    }
+    RegCloseKey(key);
+    return stored;
+}
+
+UINT MinutesFromSeconds(DWORD seconds) {
+    // To the nearest minute, and never below one: a wait of 40 seconds
+    // shows as 1, 90 as 2.
+    return ClampWaitMinutes((UINT)(seconds / 60 + (seconds % 60 >= 30 ? 1 : 0)));
+}
+
+UINT ClampWaitMinutes(UINT minutes) {
+    if (minutes < PANEL_MIN_MINUTES) return PANEL_MIN_MINUTES;
+    if (minutes > PANEL_MAX_MINUTES) return PANEL_MAX_MINUTES;
+    return minutes;
+}
