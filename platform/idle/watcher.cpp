@@ -324,8 +324,9 @@ bool Watcher::SettingsChanged() {
     }
     if (now.timeoutSeconds != settings_.timeoutSeconds) {
         settings_ = now;
-        source_->Arm(settings_.timeoutSeconds);
+        // Before Arm: a source may report idle from inside it.
         NoteRearmed(state_);
+        source_->Arm(settings_.timeoutSeconds);
         Say("now watching for %u s of idle", settings_.timeoutSeconds);
     }
     return true;
