@@ -153,6 +153,8 @@ int Watcher::Run(const std::vector<std::string> &arguments) {
     for (size_t i = 2; i < arguments.size(); ++i) Say("--watch takes no arguments; '%s' is ignored", arguments[i].c_str());
     settingsPath_ = layer::RegistryFilePath(std::getenv("VANTREL_REGISTRY"), std::getenv("XDG_CONFIG_HOME"),
                                             HomeFolder().c_str());
+    // Watched before the first read: a save in between is not lost.
+    settingsWatch_ = std::make_unique<FileWatch>(settingsPath_);
     settings_ = ReadDesktopSettings(settingsPath_);
     if (!settings_.active) {
         Say("the saver is turned off (ScreenSaveActive is 0); nothing to watch");
@@ -186,7 +188,6 @@ int Watcher::Run(const std::vector<std::string> &arguments) {
         return 1;
     }
 
-    settingsWatch_ = std::make_unique<FileWatch>(settingsPath_);
     if (!settingsWatch_->Problem().empty())
         Say("changes to the settings will not be noticed: %s", settingsWatch_->Problem().c_str());
 
@@ -324,8 +325,9 @@ bool Watcher::SettingsChanged() {
     }
     if (now.timeoutSeconds != settings_.timeoutSeconds) {
         settings_ = now;
-        source_->Arm(settings_.timeoutSeconds);
+        // Before Arm: a source may report idle from inside it.
         NoteRearmed(state_);
+        source_->Arm(settings_.timeoutSeconds);
         Say("now watching for %u s of idle", settings_.timeoutSeconds);
     }
     return true;

@@ -86,10 +86,31 @@ class X11Idle : public IdleSource {
 
   private:
     // One alarm at a time: at the timeout while waiting for idle, just under
-    // it once idle (any input puts the counter back to zero). Comparisons,
-    // not transitions, so that a counter already past the mark fires at once
-    // rather than never.
+    // it once idle (any input puts the counter back to zero).
     void WaitFor(bool idle) {
+        // The server fires no alarm for a counter that is already past the
+        // mark when the alarm is made (input between the idle alarm and the
+        // next one, a timeout shortened below the idle time so far): such a
+        // change is read from the counter and reported here. Each report
+        // flips what is waited for; a few flips at most are possible.
+        for (int flips = 0; flips < 4; ++flips) {
+            MakeAlarm(idle);
+            XSyncValue now;
+            if (!XSyncQueryCounter(display_, counter_, &now)) return;
+            long long value = ((long long)XSyncValueHigh32(now) << 32) | (unsigned)XSyncValueLow32(now);
+            if (idle ? value < timeoutMs_ : value >= timeoutMs_) return;
+            Report(idle);
+            idle = !idle;
+        }
+        MakeAlarm(idle);
+    }
+
+    void Report(bool idle) {
+        if (idle && events_.idle) events_.idle();
+        if (!idle && events_.active) events_.active();
+    }
+
+    void MakeAlarm(bool idle) {
         if (alarm_ != None) XSyncDestroyAlarm(display_, alarm_);
         waitingForIdle_ = idle;
         XSyncAlarmAttributes attributes = {};
@@ -115,9 +136,8 @@ class X11Idle : public IdleSource {
             // one reports too).
             if (notify->alarm != alarm_ || notify->state == XSyncAlarmDestroyed) continue;
             bool becameIdle = waitingForIdle_;
+            Report(becameIdle);
             WaitFor(!becameIdle);
-            if (becameIdle && events_.idle) events_.idle();
-            if (!becameIdle && events_.active) events_.active();
         }
     }
 

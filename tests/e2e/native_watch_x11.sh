@@ -85,13 +85,24 @@ comes_after() {
   return 1
 }
 
+# Started when the session has been idle longer than the timeout already
+# (from the panel, at login): the saver comes at once. The X server makes no
+# alarm fire for a counter already past its mark when the alarm is made.
 watch_settings 1 3
+input >/dev/null
+sleep 4  # time without input is what this case is about
 if watch_start main && watch_log main | grep -q 'watching for idle with .*IDLETIME.*, after 3 s'; then
   pass "the watcher says it watches the X server's idle counter, after 3 s"
 else
   fail "the watcher says it watches the X server's idle counter, after 3 s" "$(watch_log main)"
   report_summary
   exit 1
+fi
+stamp=$(now)
+if wait_until 10 saver_covers && took=$(since "$stamp") && within "$took" 0 1.5; then
+  pass "started after longer idle than the timeout, it starts the saver at once (after $took s)"
+else
+  fail "started after longer idle than the timeout, it starts the saver at once" "$(watch_log main)"
 fi
 
 stamp=$(input)
@@ -236,6 +247,7 @@ if watch_start term && wait_until 20 saver_covers; then
 else
   fail "SIGTERM ends the watcher with 0, and its saver with it" "no saver came" "$(watch_log term)"
 fi
+bg_kill term
 
 # XScreenSaver's daemon marks a window of its own with its version.
 bg_start marker "$X11_PROBE" makewindow 10x10+0+0
