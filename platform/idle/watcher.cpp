@@ -300,6 +300,16 @@ void Watcher::ReapChildren() {
         Say("the saver %s", DescribeEnd(waitStatus).c_str());
         saver_ = -1;
         NoteSaverEnded(state_);
+        // A saver ends cleanly only on input (or when told to): that is input
+        // to us as well, even where the desktop said nothing of it. sway keeps
+        // input from its idle protocol while an idle inhibitor is up, so a
+        // video that started over the saver would otherwise leave us waiting
+        // for an activity that never comes. A fresh watch counts from now.
+        if (WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0 && source_) {
+            NoteActive(state_);
+            NoteRearmed(state_);
+            source_->Arm(settings_.timeoutSeconds);
+        }
     }
 }
 

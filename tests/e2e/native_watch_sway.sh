@@ -126,9 +126,24 @@ comes_after "3 idle seconds bring it back" "$stamp" main 2.9 4.0
 
 # --- holders of idle --------------------------------------------------------------
 
-# A Wayland idle inhibitor on a visible window. It must be up before the 3 s
-# run out: this sway reports no input while an inhibitor holds, so a saver
-# that came first would stay "idle" to the watcher until later input.
+# A video that starts over the saver: this sway reports no input while an
+# inhibitor holds, so only the saver's own clean end tells the watcher of the
+# key that closed it; after the video the saver must still come.
+bg_start video _exec_as_user "$WL_IDLE_INHIBIT"
+_inhibiting() { bg_output video | grep -q '^inhibiting' || bg_done video; }
+if wait_until 10 _inhibiting && bg_running video && input >/dev/null 2>&1 && wait_until 10 saver_gone main &&
+  watch_no_saver_for main 5; then
+  stamp=$(now)
+  bg_kill video
+  comes_after "a video started over the saver: the key that closes it counts, and the saver comes after the video" \
+    "$stamp" main 0 4.0
+else
+  fail "a video started over the saver: the key that closes it counts, and the saver comes after the video" \
+    "$(bg_output video)" "$(watch_log main)"
+fi
+bg_kill video
+
+# A Wayland idle inhibitor on a visible window.
 clear_saver main
 bg_start video _exec_as_user "$WL_IDLE_INHIBIT"
 _inhibiting() { bg_output video | grep -q '^inhibiting' || bg_done video; }
