@@ -122,62 +122,11 @@ else
 fi
 bg_kill video
 
-# --- one per session ----------------------------------------------------------------
+# --- one per session, turned off, at rest and the end with KWin ----------------------
 
-clear_saver main
-second=$(as_session VANTREL_REGISTRY="$VANTREL_REGISTRY" timeout -k 5 20 "$VANTREL_SAVER" --watch 2>&1)
-status=$?
-if [[ $status == 0 && $second == *"already runs"*"pid $(watch_pid main)"* ]] && bg_running main; then
-  pass "a second watcher says one runs and exits 0"
-else
-  fail "a second watcher says one runs and exits 0" "status $status: $second"
-fi
-stamp=$(stamped_input)
-comes_after "the first one still starts the saver" "$stamp" main 2.9 4.0
-
-# --- turned off -----------------------------------------------------------------------
-
-clear_saver main
-watch_settings 0 3
-if bg_wait main 10 && [[ $(bg_rc main) == 0 ]] && watch_log main | grep -q 'turned off' &&
-  watch_no_saver_for main 5; then
-  pass "ScreenSaveActive \"0\" written in the file ends the watcher with 0, and no saver comes"
-else
-  fail "ScreenSaveActive \"0\" written in the file ends the watcher with 0, and no saver comes" \
-    "status $(bg_rc main)" "$(watch_log main)"
-fi
-input >/dev/null 2>&1
-off=$(as_session VANTREL_REGISTRY="$VANTREL_REGISTRY" timeout -k 5 20 "$VANTREL_SAVER" --watch 2>&1)
-status=$?
-if [[ $status == 0 && $off == *"turned off"* ]] && stays_true 5 saver_gone main; then
-  pass "started with ScreenSaveActive \"0\" it keeps the saver off"
-else
-  fail "started with ScreenSaveActive \"0\" it keeps the saver off" "status $status: $off"
-fi
-
-# --- ending with KWin -------------------------------------------------------------------
-
-# At rest first: a timeout far away and no input. Then a new one in the file
-# counts at once, and the end of KWin ends the watcher and its saver.
-watch_settings 1 600
-if watch_start last "${SESSION[@]}"; then
-  at_rest "at rest the watcher wakes for nothing" last
-  watch_settings 1 3
-  if wait_until 10 bash -c "grep -q 'now watching for 3 s' '$BG_DIR/last.out'" && wait_until 20 all_covered last; then
-    saver=$(watch_saver_pids last | head -n1)
-    kill "$KWIN_PID"
-    if bg_wait last 15 && [[ $(bg_rc last) == 0 ]] && wait_until 10 eval '! kill -0 "$saver" 2>/dev/null'; then
-      pass "the watcher ends with 0 when KWin ends, and its saver with it"
-    else
-      fail "the watcher ends with 0 when KWin ends, and its saver with it" "status $(bg_rc last)" "$(watch_log last)"
-    fi
-  else
-    fail "the watcher ends with 0 when KWin ends, and its saver with it" "no saver came after the timeout became 3 s" \
-      "$(watch_log last)"
-  fi
-else
-  fail "the watcher ends with 0 when KWin ends, and its saver with it" "it did not start" "$(watch_log last)"
-fi
+second_watcher_cases
+turned_off_cases
+rest_and_end_cases KWin kill "$KWIN_PID"
 
 no_sanitizer_report
 report_summary

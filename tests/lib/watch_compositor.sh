@@ -33,6 +33,17 @@
 #   clear_saver WATCHER      input, and waits for the saver to be gone
 #   at_rest NAME WATCHER     a case: WATCHER, whose timeout is far away,
 #                            wakes for nothing in 5 s without input
+#   second_watcher_cases     the cases of one watcher per session, on the
+#                            running watcher "main"
+#   turned_off_cases         ScreenSaveActive "0" written while "main" runs,
+#                            and a watcher started with it (ends "main")
+#   rest_and_end_cases DESKTOP COMMAND...
+#                            a watcher "last" at rest, then a new timeout
+#                            picked up, then COMMAND ends the compositor and
+#                            must end the watcher and its saver
+#
+# The cases run the watcher as the session's user through `as_session`
+# (VAR=VALUE... COMMAND), with the script's SESSION variables.
 
 [[ -n ${VANTREL_LIB_WATCH_COMPOSITOR:-} ]] && return 0
 VANTREL_LIB_WATCH_COMPOSITOR=1
@@ -136,5 +147,66 @@ at_rest() {
     pass "$name ($((after - before)) wake-ups in 5 s)"
   else
     fail "$name" "wake-ups in 5 s: $((${after:-0} - ${before:-0}))" "$(watch_log "$2")"
+  fi
+}
+
+second_watcher_cases() {
+  local second status stamp
+  clear_saver main
+  second=$(as_session VANTREL_REGISTRY="$VANTREL_REGISTRY" timeout -k 5 20 "$VANTREL_SAVER" --watch 2>&1)
+  status=$?
+  if [[ $status == 0 && $second == *"already runs"*"pid $(watch_pid main)"* ]] && bg_running main; then
+    pass "a second watcher says one runs and exits 0"
+  else
+    fail "a second watcher says one runs and exits 0" "status $status: $second"
+  fi
+  stamp=$(stamped_input)
+  comes_after "the first one still starts the saver" "$stamp" main 2.9 4.0
+}
+
+turned_off_cases() {
+  local off status
+  clear_saver main
+  watch_settings 0 3
+  if bg_wait main 10 && [[ $(bg_rc main) == 0 ]] && watch_log main | grep -q 'turned off' &&
+    watch_no_saver_for main 5; then
+    pass "ScreenSaveActive \"0\" written in the file ends the watcher with 0, and no saver comes"
+  else
+    fail "ScreenSaveActive \"0\" written in the file ends the watcher with 0, and no saver comes" \
+      "status $(bg_rc main)" "$(watch_log main)"
+  fi
+  input >/dev/null 2>&1
+  off=$(as_session VANTREL_REGISTRY="$VANTREL_REGISTRY" timeout -k 5 20 "$VANTREL_SAVER" --watch 2>&1)
+  status=$?
+  if [[ $status == 0 && $off == *"turned off"* ]] && stays_true 5 saver_gone main; then
+    pass "started with ScreenSaveActive \"0\" it keeps the saver off"
+  else
+    fail "started with ScreenSaveActive \"0\" it keeps the saver off" "status $status: $off"
+  fi
+}
+
+# At rest first: a timeout far away and no input. Then a new one in the file
+# counts at once, and the compositor's end ends the watcher and its saver.
+rest_and_end_cases() {
+  local desktop=$1 saver name
+  shift
+  name="the watcher ends with 0 when $desktop ends, and its saver with it"
+  watch_settings 1 600
+  if ! watch_start last "${SESSION[@]}"; then
+    fail "$name" "it did not start" "$(watch_log last)"
+    return
+  fi
+  at_rest "at rest the watcher wakes for nothing" last
+  watch_settings 1 3
+  if ! wait_until 10 bash -c "grep -q 'now watching for 3 s' '$BG_DIR/last.out'" || ! wait_until 20 all_covered last; then
+    fail "$name" "no saver came after the timeout became 3 s" "$(watch_log last)"
+    return
+  fi
+  saver=$(watch_saver_pids last | head -n1)
+  "$@" >/dev/null 2>&1
+  if bg_wait last 15 && [[ $(bg_rc last) == 0 ]] && wait_until 10 eval '! kill -0 "$saver" 2>/dev/null'; then
+    pass "$name"
+  else
+    fail "$name" "status $(bg_rc last)" "$(watch_log last)"
   fi
 }
