@@ -50,9 +50,10 @@ DesktopSettings SettingsFromValues(const vantrel::registry::Value *active, const
     DesktopSettings settings;
     if (std::optional<long long> on = NumberOf(active)) settings.active = *on != 0;
     if (std::optional<long long> seconds = NumberOf(timeout)) {
-        // A saver at once after every input would lock the user out of the
-        // desktop; one that never comes is what ScreenSaveActive "0" is for.
-        if (*seconds < 1) settings.timeoutSeconds = 1;
+        // No wait at all is no setting: a saver a second after every input
+        // would keep the user from the desktop, and one that never comes is
+        // what ScreenSaveActive "0" is for. The panel reads it the same way.
+        if (*seconds < 1) settings.timeoutSeconds = DesktopSettings().timeoutSeconds;
         else if (*seconds > kLongestTimeoutSeconds) settings.timeoutSeconds = kLongestTimeoutSeconds;
         else settings.timeoutSeconds = (unsigned)*seconds;
     }

@@ -49,9 +49,10 @@ TEST(WatcherSettings, ValuesAsWindowsStoresThemAndDefaultsForTheRest) {
     EXPECT_EQ(TimeoutOf(shortDword), 600u);
 }
 
-TEST(WatcherSettings, TimeoutIsClampedToAtLeastASecondAndAtMostThePanelsLongest) {
-    EXPECT_EQ(TimeoutOf(Text("0")), 1u);
-    EXPECT_EQ(TimeoutOf(Text("-30")), 1u);
+TEST(WatcherSettings, NoWaitIsTheDefaultAndALongOneThePanelsLongest) {
+    EXPECT_EQ(TimeoutOf(Text("1")), 1u);
+    EXPECT_EQ(TimeoutOf(Text("0")), 600u);
+    EXPECT_EQ(TimeoutOf(Text("-30")), 600u);
     EXPECT_EQ(TimeoutOf(Text("99999999999999999999999")), idle::kLongestTimeoutSeconds);
     EXPECT_EQ(TimeoutOf(Dword(0xffffffffu)), idle::kLongestTimeoutSeconds);
 }
