@@ -35,7 +35,7 @@ LOG_DIR=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-test.XXXXXX")
 
 TIER_PID=
 # Seconds the whole run may take; each tier gets at most what is left of it.
-TEST_BUDGET=${TEST_BUDGET:-1800}
+TEST_BUDGET=${TEST_BUDGET:-2400}
 
 finish() {
   xsession_cleanup
