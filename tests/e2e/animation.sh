@@ -30,8 +30,8 @@ screen_shows() {
 }
 shows() { [[ $(screen_shows) == "$1" ]]; }
 
-wine reg add "$KEY" /v ScreenDelay /t REG_DWORD /d 1 /f >/dev/null 2>&1 ||
-  fail "setup: ScreenDelay 1 written with wine reg"
+wine_reg add "$KEY" /v ScreenDelay /t REG_DWORD /d 1 /f ||
+  fail "setup: ScreenDelay 1 written with wine reg" "$WINE_REG_ERROR"
 
 pointer_to 300 300
 saver_start anim /s

@@ -61,8 +61,8 @@ if start_parked big "a 5-pixel move closes the saver with 0"; then
 fi
 
 # The runs that must stay open show only the bombs, which never stop moving.
-wine reg add "$E2E_SETTINGS_KEY" /v BombsOnly /t REG_DWORD /d 1 /f >/dev/null 2>&1 ||
-  fail "setup: BombsOnly set in the registry" "wine reg add failed"
+wine_reg add "$E2E_SETTINGS_KEY" /v BombsOnly /t REG_DWORD /d 1 /f ||
+  fail "setup: BombsOnly set in the registry" "$WINE_REG_ERROR"
 
 # One run walks up to the threshold: each step must leave the saver open until
 # the distance from the starting point passes 4. It starts with a key held

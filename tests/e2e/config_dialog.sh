@@ -73,13 +73,12 @@ fi
 
 # --- odd stored values come back clamped -----------------------------------------
 wine reg delete "$KEY" /f >/dev/null 2>&1
-{
-  wine reg add "$KEY" /v BombCount /t REG_DWORD /d 500 /f &&
-  wine reg add "$KEY" /v BombSpeed /t REG_SZ /d 7 /f &&
-  wine reg add "$KEY" /v ScreenDelay /t REG_BINARY /d 0102030405060708 /f &&
-  wine reg add "$KEY" /v BombsOnly /t REG_DWORD /d 5 /f &&
-  wine reg add "$KEY" /v BombBackdrop /t REG_DWORD /d 4294967295 /f
-} >/dev/null 2>&1 || fail "setup: odd values written with wine reg"
+wine_reg add "$KEY" /v BombCount /t REG_DWORD /d 500 /f &&
+  wine_reg add "$KEY" /v BombSpeed /t REG_SZ /d 7 /f &&
+  wine_reg add "$KEY" /v ScreenDelay /t REG_BINARY /d 0102030405060708 /f &&
+  wine_reg add "$KEY" /v BombsOnly /t REG_DWORD /d 5 /f &&
+  wine_reg add "$KEY" /v BombBackdrop /t REG_DWORD /d 4294967295 /f ||
+  fail "setup: odd values written with wine reg" "$WINE_REG_ERROR"
 
 if open_dialog second; then
   press_and_expect Return second 1 "Enter over stored odd values ends with 1"
@@ -94,8 +93,8 @@ fi
 
 # --- Escape stores nothing ----------------------------------------------------------
 wine reg delete "$KEY" /f >/dev/null 2>&1
-wine reg add "$KEY" /v BombCount /t REG_DWORD /d 500 /f >/dev/null 2>&1 ||
-  fail "setup: BombCount 500 written with wine reg"
+wine_reg add "$KEY" /v BombCount /t REG_DWORD /d 500 /f ||
+  fail "setup: BombCount 500 written with wine reg" "$WINE_REG_ERROR"
 
 if open_dialog third; then
   press_and_expect Escape third 0 "Escape ends the dialog with 0"

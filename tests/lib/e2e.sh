@@ -67,6 +67,23 @@ e2e_begin() {
   fi
 }
 
+# --- the registry ---------------------------------------------------------------
+
+# wine_reg ARGS...: `wine reg ARGS...` for a test's set-up. Under a loaded
+# machine a call now and then fails while wineserver is busy saving; it is
+# tried three times, and the last attempt's words are kept in WINE_REG_ERROR
+# for the failure message.
+WINE_REG_ERROR=
+wine_reg() {
+  local attempt
+  for attempt in 1 2 3; do
+    WINE_REG_ERROR=$(wine reg "$@" 2>&1 >/dev/null) && return 0
+    sleep 1
+  done
+  WINE_REG_ERROR="wine reg $*: ${WINE_REG_ERROR:-failed}"
+  return 1
+}
+
 # --- the saver and the probe --------------------------------------------------
 
 saver_start() { local id=$1; shift; bg_start "$id" wine "$VANTREL_SCR" "$@"; }
