@@ -15,6 +15,7 @@
 
 #include "idle/watcher.h"
 #include "panel/panel.h"
+#include "password/password.h"
 #include "session/layer_internal.h"
 #include "session/backend_choice.h"
 #include "session/module_mode.h"
@@ -62,6 +63,9 @@ int main(int argc, char **argv) {
         layer::RegistryFilePath(std::getenv("VANTREL_REGISTRY"), std::getenv("XDG_CONFIG_HOME"), home));
     layer::ApplyModuleOptions(options);
     const char *driverWindow = std::getenv("XSCREENSAVER_WINDOW");
+    // The system's password verifier is ours to give, except to a module:
+    // XScreenSaver locks the screen by itself.
+    if (!driverWindow || !*driverWindow) password::RegisterLibrary();
     uintptr_t root = (uintptr_t)GetDesktopWindow();
     // Judged before the program runs, while no window of ours can be the one named.
     std::string unusable = layer::UnusableWindow(options.rest, driverWindow, root,
