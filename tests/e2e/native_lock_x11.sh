@@ -58,10 +58,15 @@ says() { [[ $(bg_output "$1" | grep -cFx "$2") -ge 1 ]]; }
 says_once() { [[ $(bg_output "$1" | grep -cFx "$2") == 1 ]]; }
 locks_are() { [[ $(logind_locks) == "$1" ]]; }
 
-# The saver's notice: a line of white at the bottom of its window. The bombs
-# are green over greys and never white, so white there is the notice.
+# The saver's notice: a child window, shown, with white in the bottom band of
+# the saver's window. The bombs are green over greys and never white, so
+# white there is the notice's text.
 notice_shown() {
-  local window=$1 shot=$NATIVE_TMP/notice.ppm
+  local window=$1 shot=$NATIVE_TMP/notice.ppm child shown=0
+  for child in $(xprobe children "$window" 2>/dev/null); do
+    [[ $(field "$(xprobe info "$child" 2>/dev/null)" viewable) == 1 ]] && shown=1
+  done
+  ((shown)) || return 1
   xprobe shot "$window" "$shot" 2>/dev/null || return 1
   convert "$shot" -gravity South -crop 100%x12%+0+0 +repage -unique-colors -depth 8 txt:- 2>/dev/null |
     grep -q '#FFFFFF'
