@@ -13,7 +13,15 @@ source "$(dirname "$0")/../lib/native_e2e.sh"
 # shellcheck source=tests/lib/logind.sh
 source "$(dirname "$0")/../lib/logind.sh"
 native_begin
-trap 'logind_end; native_end' EXIT
+# The desktop's colour set here must not outlast the script on a display
+# the next script shares.
+MAIN_DISPLAY=$DISPLAY
+lock_end() {
+  logind_end
+  DISPLAY=$MAIN_DISPLAY xsetroot -def 2>/dev/null
+  native_end
+}
+trap lock_end EXIT
 
 STAYS='vantrel-saver: the saver stays:'
 LINE_NO_BUS="$STAYS no login manager answers on the system bus to lock the session"
