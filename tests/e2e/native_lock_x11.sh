@@ -65,6 +65,7 @@ end_time() { stat -c %.3Y "$BG_DIR/$1.rc" 2>/dev/null; }
 says() { [[ $(bg_output "$1" | grep -cFx "$2") -ge 1 ]]; }
 says_once() { [[ $(bg_output "$1" | grep -cFx "$2") == 1 ]]; }
 locks_are() { [[ $(logind_locks) == "$1" ]]; }
+locked_yet() { [[ -n $(logind_locked_times) ]]; }
 
 # The saver's notice: a child window, shown, with white in the bottom band of
 # the saver's window. The bombs are green over greys and never white, so
@@ -109,7 +110,7 @@ SHOT_CHECK=(true)
 shooter() {
   local id=$1 dir=$2 n=0 began ended ok until=$((SECONDS + 15))
   : >"$dir/index"
-  while { bg_running "$id" || [[ -z $(logind_locked_times) ]]; } && ((n < 300 && SECONDS < until)); do
+  while { bg_running "$id" || ! locked_yet; } && ((n < 300 && SECONDS < until)); do
     began=$(now)
     if ! import -window root "$dir/shot-$n.ppm" 2>/dev/null; then
       sleep 0.1
@@ -127,7 +128,7 @@ shooter() {
 between_shots() {
   local dir=$1 from=$2 to=$3 n began ended ok count=0 bad=()
   while read -r n began ended ok; do
-    at_or_after "$began" "$from" && at_or_after "$to" "$ended" || continue
+    if ! at_or_after "$began" "$from" || ! at_or_after "$to" "$ended"; then continue; fi
     count=$((count + 1))
     local what; what=$(image_shows "$dir/shot-$n.ppm")
     [[ $what == bombs ]] || bad+=("shot $n shows $what")
@@ -149,7 +150,7 @@ lock_run() {
   bg_wait "$id" "$NATIVE_EXIT_TIMEOUT"
   wait "$shooting"
   # A run that went too soon has not waited for the lock: it still comes.
-  wait_until 5 eval '[[ -n $(logind_locked_times) ]]'
+  wait_until 5 locked_yet
   local requested locked ended
   requested=$(logind_lock_times | head -n1)
   locked=$(logind_locked_times | head -n1)
@@ -169,7 +170,7 @@ lock_run() {
       "shots between the request and the lock: $verdict" "request $requested, locked $locked"
   fi
   if [[ $(bg_rc "$id") == 0 && -n $ended ]] && at_or_after "$ended" "$locked" &&
-    at_or_after "$(awk -v l="$locked" 'BEGIN { print l + 3 }')" "$ended"; then
+    at_or_after "$(awk -v l="$locked" 'BEGIN { print l + 5 }')" "$ended"; then
     pass "$name: the run ends with 0 once the session is locked ($(awk -v a="$locked" -v b="$ended" 'BEGIN { printf "%.2f", b - a }') s after)"
   else
     fail "$name: the run ends with 0 once the session is locked" \
@@ -338,6 +339,7 @@ if native_extra_display 2048x768x24; then
   CHILDREN=()
   both_alive() { kill -0 "${CHILDREN[0]}" 2>/dev/null && kill -0 "${CHILDREN[1]}" 2>/dev/null; }
   both_up() { both_shown && both_alive; }
+  none_alive() { ! kill -0 "${CHILDREN[0]}" 2>/dev/null && ! kill -0 "${CHILDREN[1]}" 2>/dev/null; }
   logind_begin lock-after:1000
   pointer_to 200 200
   saver_start monitors /s
@@ -346,7 +348,7 @@ if native_extra_display 2048x768x24; then
     SHOT_CHECK=(both_up)
     if ! lock_run monitors "$name"; then
       :
-    elif wait_until 10 eval '! kill -0 "${CHILDREN[0]}" 2>/dev/null && ! kill -0 "${CHILDREN[1]}" 2>/dev/null' &&
+    elif wait_until 10 none_alive &&
       wait_until 10 no_saver_window; then
       pass "$name: then both savers are gone"
     else

@@ -78,7 +78,8 @@ _logind_stop() {
 logind_end() {
   _logind_stop "$LOGIND_PID"
   _logind_stop "$LOGIND_BUS_PID"
-  LOGIND_PID= LOGIND_BUS_PID=
+  LOGIND_PID=''
+  LOGIND_BUS_PID=''
   [[ -n $LOGIND_DIR ]] && rm -rf "$LOGIND_DIR"
   LOGIND_DIR=
   unset DBUS_SYSTEM_BUS_ADDRESS
