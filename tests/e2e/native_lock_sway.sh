@@ -147,8 +147,9 @@ end_time() { stat -c %.3Y "$BG_DIR/$1.rc"; }
 
 # sigterm_ends NAME ID: SIGTERM ends the run ID with 0.
 sigterm_ends() {
-  kill -TERM "$(saver_pid "$2")" 2>/dev/null
-  if bg_wait "$2" "$NATIVE_EXIT_TIMEOUT" && [[ $(bg_rc "$2") == 0 ]]; then
+  local up=0
+  bg_running "$2" && up=1 && kill -TERM "$(saver_pid "$2")" 2>/dev/null
+  if ((up)) && bg_wait "$2" "$NATIVE_EXIT_TIMEOUT" && [[ $(bg_rc "$2") == 0 ]]; then
     pass "$1"
   else
     fail "$1" "$(lock_describe "$2")"
@@ -301,8 +302,13 @@ locked_hint() {
 if logind_begin never; then
   bg_start swayidle _exec_as_user env DBUS_SYSTEM_BUS_ADDRESS="$DBUS_SYSTEM_BUS_ADDRESS" \
     swayidle -w -d lock "swaylock -f -c ${LOCKER#\#}"
+  # Its debug output names the session once it listens for the session's signals.
+  _listening() { grep -q 'Using session: /org/freedesktop/login1/session/' "$BG_DIR/swayidle.out" || bg_done swayidle; }
+  wait_until 20 _listening
   lock_saver_start under_swaylock
-  if lock_saver_up under_swaylock; then
+  if ! bg_running swayidle || ! grep -q 'Using session' "$BG_DIR/swayidle.out"; then
+    fail "setup: swayidle listens to the session on the private system bus" "$(bg_output swayidle | tail -n 10)"
+  elif lock_saver_up under_swaylock; then
     shots_start locker_shots
     key
     _swaylock_up() { pgrep -u "$SWAY_USER" -x swaylock >/dev/null; }
