@@ -173,12 +173,15 @@ if logind_begin lock-after:1000; then
     shots_start shots
     wait_until 10 test -s "$BG_DIR/shots.out"
     key
-    if wait_until 10 locks_at_least 1; then
-      pass "a key on a protected saver asks logind to lock the session"
-    else
-      fail "a key on a protected saver asks logind to lock the session" "$(lock_describe locked)"
-    fi
+    wait_until 10 locks_at_least 1
     bg_wait locked "$NATIVE_EXIT_TIMEOUT"
+    # Only the saver of the output with the keyboard's focus asks.
+    if [[ $(logind_locks) == 1 ]]; then
+      pass "a key on a protected saver asks logind once to lock the session"
+    else
+      fail "a key on a protected saver asks logind once to lock the session" "$(logind_locks) Lock calls" \
+        "$(lock_describe locked)"
+    fi
     shots_stop shots
     requested=$(logind_lock_times | head -n1) locked_at=$(logind_locked_times | head -n1)
     rounds=$NATIVE_TMP/shots.out
