@@ -88,9 +88,9 @@ lock_saver_start() {
 # it, "locker" when the locker's colour fills it, else what image_shows says
 # (black, bombs or picture: the saver).
 screen_kind() {
-  local shot=$NATIVE_TMP/kind-$1.ppm colours
+  local shot=$NATIVE_TMP/kind-$1-$BASHPID.ppm colours
   rm -f "$shot"
-  sway_shot "$1" "$shot" >/dev/null 2>&1 || { echo none; return; }
+  sway_shot "$1" "$shot" >/dev/null 2>&1 || { rm -f "$shot"; echo none; return; }
   colours=$(convert "$shot" -unique-colors -depth 8 txt:- 2>/dev/null)
   if grep -q "$DESKTOP" <<<"$colours"; then
     echo desktop
@@ -100,15 +100,32 @@ screen_kind() {
   else
     image_shows "$shot"
   fi
+  rm -f "$shot"
 }
 # screens: what both outputs show, shot side by side: "KIND KIND".
 screens() {
-  local i dir=$NATIVE_TMP/screens
+  # Shots are also taken in the background meanwhile: files of our own.
+  local i dir=$NATIVE_TMP/screens-$BASHPID
   mkdir -p "$dir"
   for i in "${!OUTPUTS[@]}"; do screen_kind "${OUTPUTS[i]}" >"$dir/$i" & done
   wait
   for i in "${!OUTPUTS[@]}"; do printf '%s ' "$(<"$dir/$i")"; done
   echo
+  rm -rf "$dir"
+}
+# notice_on OUTPUT: its bottom 28 rows are a line of white text on black,
+# as the saver shows why it stays.
+notice_on() {
+  local shot=$NATIVE_TMP/notice-$1-$BASHPID.ppm
+  sway_shot "$1" "$shot" >/dev/null 2>&1 &&
+    convert "$shot" -gravity south -crop x28+0+0 +repage -unique-colors -depth 8 txt:- 2>/dev/null | awk '
+      /^[0-9]+,[0-9]+:/ { if ($3 == "#000000") black = 1; else if ($3 == "#FFFFFF") white = 1; else other = 1 }
+      END { exit !(black && white && !other) }'
+}
+notice_shown() {
+  local output
+  for output in "${OUTPUTS[@]}"; do notice_on "$output" && return 0; done
+  return 1
 }
 saver_shown() { [[ $(screens) =~ ^(bombs|picture|black)\ (bombs|picture|black)\ $ ]]; }
 desktop_shown() { [[ $(screens) == "desktop desktop " ]]; }
@@ -234,10 +251,10 @@ if logind_begin never; then
       fail "a session that never locks: after 5 s the saver prints why, once" "$took s after the request" \
         "$(lock_describe never)"
     fi
-    if stays_true 2 saver_shown && bg_running never; then
-      pass "and stays on both outputs"
+    if stays_true 2 saver_shown && bg_running never && notice_shown; then
+      pass "and stays on both outputs, one of them saying why at its bottom"
     else
-      fail "and stays on both outputs" "$(lock_describe never)"
+      fail "and stays on both outputs, one of them saying why at its bottom" "$(lock_describe never)"
     fi
     # Asked again, and ended while it waits.
     key
