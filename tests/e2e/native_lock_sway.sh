@@ -94,7 +94,7 @@ screen_kind() {
   colours=$(convert "$shot" -unique-colors -depth 8 txt:- 2>/dev/null)
   if grep -q "$DESKTOP" <<<"$colours"; then
     echo desktop
-  elif [[ $(convert "$shot" -format '%[hex:p{10,10}] %[hex:p{300,200}]' info: 2>/dev/null) == \
+  elif grep -q "$LOCKER" <<<"$colours" && [[ $(convert "$shot" -format '%[hex:p{10,10}] %[hex:p{300,200}]' info: 2>/dev/null) == \
     "${LOCKER#\#} ${LOCKER#\#}" ]]; then
     echo locker
   else
@@ -215,7 +215,7 @@ if logind_begin lock-after:1000; then
     between=$(awk -v r="${requested:-0}" -v l="${locked_at:-0}" '$1 >= r && $2 <= l' "$rounds" | wc -l)
     early=$(awk -v l="${locked_at:-0}" -v n="$children" '$2 <= l && ($3 !~ /^(bombs|picture|black)$/ ||
       $4 !~ /^(bombs|picture|black)$/ || $5 != n)' "$rounds")
-    if [[ -n $requested && -n $locked_at ]] && ((between >= 2)) && [[ -z $early ]]; then
+    if [[ -n $requested && -n $locked_at ]] && ((between >= 1)) && [[ -z $early ]]; then
       pass "between the request and the lock both outputs show the saver ($between rounds of shots), all $children processes up"
     else
       fail "between the request and the lock both outputs show the saver, all $children processes up" \
