@@ -149,7 +149,11 @@ lock_saver_up() {
   _covered_or_end() { saver_shown || bg_done "$1"; }
   wait_until "$NATIVE_APPEAR_TIMEOUT" _covered_or_end "$1" && bg_running "$1"
 }
-key() { sway_as_user wtype -k space; }
+# A key from a keyboard that is there a while before it is pressed, as a
+# real one is: every saver's client has it by then, and only the one with
+# its focus hears the key. (wtype's keyboard otherwise comes and goes within
+# milliseconds, sooner than a busy client may hear of it at all.)
+key() { sway_as_user wtype -s 300 -k space; }
 locks_at_least() { (($(logind_locks) >= $1)); }
 lock_describe() {
   printf 'exit status: %s; outputs: %s; savers: %s\n' "$(bg_rc "$1")" "$(screens)" "$(savers)"
@@ -353,6 +357,14 @@ if logind_begin never; then
       pass "the saver stays on both outputs, over swaylock's overlay"
     else
       fail "the saver stays on both outputs, over swaylock's overlay" "$(lock_describe under_swaylock)"
+    fi
+    # For the record, not a verdict: whether the keyboard is still ours
+    # with swaylock's input inhibitor up.
+    key
+    if wait_until 10 locks_at_least 2; then
+      log "with swaylock up a key still reached the saver: it asked for the lock again"
+    else
+      log "with swaylock up a key did not reach the saver"
     fi
     shots_stop locker_shots
     log "what the outputs showed, a round of shots a line (start, end, outputs, savers):"
