@@ -116,7 +116,7 @@ int Lock(sd_bus_message *call, void *, sd_bus_error *error) {
     sd_bus_emit_signal(standIn.bus, standIn.sessionPath.c_str(), kSessionInterface, "Lock", "");
     if (standIn.mode == Mode::LockAfter && !standIn.locked && !standIn.pendingLock) {
         int r = sd_event_add_time_relative(standIn.loop, &standIn.pendingLock, CLOCK_MONOTONIC, standIn.lockAfterUs,
-                                           0, LockTimeUp, nullptr);
+                                           1, LockTimeUp, nullptr);  // not sd-event's default slack of 250 ms
         if (r < 0)
             return sd_bus_error_set_errno(error, r);
     }
