@@ -49,7 +49,7 @@ PACKAGES_sanitize=(clang llvm libclang-rt-14-dev)
 PACKAGES_tests=(
   xvfb xdotool x11-utils x11-xserver-utils imagemagick file
   xscreensaver libxml2-utils strace jq
-  sway swaybg xwayland grim wtype weston
+  sway swaybg xwayland grim wtype weston swayidle swaylock
   kwin-wayland mutter dbus-daemon dbus-bin systemd
   dpkg-dev lintian mandoc desktop-file-utils unzip
 )

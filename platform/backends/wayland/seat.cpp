@@ -83,6 +83,7 @@ void WaylandBackend::SeatCapabilities(uint32_t capabilities) {
         wl_keyboard_add_listener(keyboard_, &kKeyboardListener, this);
         keyboardLate_ = windowShown_;
         keyboardEntered_ = false;
+        keyboardOffered_ = false;
         keySeen_ = false;
     } else if (!(capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard_) {
         wl_keyboard_destroy(keyboard_);
@@ -91,8 +92,11 @@ void WaylandBackend::SeatCapabilities(uint32_t capabilities) {
         repeatKey_ = 0;
         // A keyboard that came and went while the saver showed, with no key
         // heard from it, typed before we had it (a virtual one, as a tool
-        // that types makes, is gone within a millisecond): still a key.
-        if (keyboardLate_ && !keySeen_ && fullScreenShown_) {
+        // that types makes, is gone within a millisecond): still a key. Not
+        // when it was shown to us and its focus went elsewhere: each
+        // monitor's saver is a client of its own, and only the one with the
+        // focus had the key (a protected run would ask for a lock twice).
+        if (keyboardLate_ && !keySeen_ && fullScreenShown_ && (keyboardEntered_ || !keyboardOffered_)) {
             Report([](InputSink &sink) {
                 sink.KeyChanged(0xFF, true, false);
                 sink.KeyChanged(0xFF, false, false);
@@ -235,6 +239,9 @@ void WaylandBackend::PointerAxis(uint32_t axis, wl_fixed_t value) {
 }
 
 void WaylandBackend::Keymap(uint32_t format, int fd, uint32_t size) {
+    // A compositor with no keyboard to show sends a keymap of no format,
+    // and no focus with it.
+    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1) keyboardOffered_ = true;
     if (format != WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 || !xkb_) {
         close(fd);
         return;

@@ -262,6 +262,9 @@ private:
     // from the start may hold the key that started us, which is not).
     bool keyboardLate_ = false;
     bool keyboardEntered_ = false;
+    // The compositor showed us the keyboard (its keymap) while it lasted:
+    // it then also told us whether our surfaces had its focus.
+    bool keyboardOffered_ = false;
     bool keySeen_ = false;
     Surface *keyboardSurface_ = nullptr;
     // Held keys repeat on the client's side, at the compositor's pace
