@@ -13,6 +13,8 @@
 set -uo pipefail
 # shellcheck source=tests/lib/native_e2e.sh
 source "$(dirname "$0")/../lib/native_e2e.sh"
+# shellcheck source=tests/lib/logind.sh
+source "$(dirname "$0")/../lib/logind.sh"
 native_begin
 
 ARTEFACTS=${VANTREL_ARTEFACTS:-$VANTREL_ROOT/out/test-artefacts}
@@ -46,7 +48,7 @@ end_watchers() {
   for pid in $(pgrep -f -x -- "$VANTREL_SAVER --watch" || true); do kill "$pid" 2>/dev/null; done
 }
 no_saver_children() { [[ -z $(saver_children) ]]; }
-trap 'end_watchers; native_end' EXIT
+trap 'end_watchers; logind_end; native_end' EXIT
 # No system bus unless a case brings one: what this machine runs has no say.
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent
 unset SWAYSOCK XDG_CURRENT_DESKTOP
@@ -330,8 +332,6 @@ else
   fail "the panel opens without a system bus" "$(describe nobus)"
 fi
 
-# shellcheck source=tests/lib/logind.sh
-source "$(dirname "$0")/../lib/logind.sh"
 if logind_begin lock-after:200; then
   if open_panel logind; then
     check "with a login manager that locks, the lock box can be ticked" wait_until 10 lock_enabled
