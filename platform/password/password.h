@@ -55,5 +55,7 @@ bool LockOffered(std::string *reason);
 // One line on the saver's window saying why it stays; it goes by itself
 // after a while, or when the next line replaces it.
 void ShowLockNotice(HWND saver, const std::string &line);
+// The line's window while it shows, else null.
+HWND LockNoticeWindow();
 
 }  // namespace password
