@@ -10,7 +10,17 @@ int WINAPI PanelMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLi
 typedef struct tagPANELSETTINGS {
     BOOL active;           // ScreenSaveActive: "1" or "0"
     DWORD timeoutSeconds;  // ScreenSaveTimeOut, in seconds
+    BOOL usePassword;      // ScreenSaveUsePassword: the saver locks the session before it closes
 } PANELSETTINGS;
+
+// Which of the settings an Apply writes: ScreenSaveActive always, the
+// others only when the user changed them.
+#define PANEL_STORE_TIMEOUT 0x1
+#define PANEL_STORE_PASSWORD 0x2
+
+// The password verifier's word on whether a lock can be had here; when not,
+// `reason` gets one line saying why. The verifier is "PASSWORD.CPL".
+typedef BOOL(WINAPI *SessionLockOfferedProc)(LPSTR reason, DWORD size);
 
 // The range of Wait, in minutes, and what an absent or unreadable timeout is.
 #define PANEL_MIN_MINUTES 1
@@ -29,6 +39,8 @@ typedef struct tagPANELSTATE {
     PANELSETTINGS stored;  // what the registry holds, as far as the panel knows
     UINT shownMinutes;     // what Wait showed when the settings were last read or stored
     BOOL filling;          // the panel itself is changing a control: not the user's change
+    BOOL lockOffered;      // the verifier can lock the session here
+    char lockReason[256];  // and why not, when it cannot
     char program[1024];    // the file of this program, quoted into command lines
     HWND previewHost;      // where the live preview draws
     HWND noPreview;        // says why there is none, in the monitor's screen
@@ -41,7 +53,8 @@ extern PANELSTATE PanelState;
 
 // panel_settings.cpp
 void LoadPanelSettings(PANELSETTINGS *settings);
-BOOL StorePanelSettings(const PANELSETTINGS *settings, BOOL storeTimeout);
+BOOL StorePanelSettings(const PANELSETTINGS *settings, UINT which);
+BOOL AskLockOffered(char *reason, DWORD size);
 UINT MinutesFromSeconds(DWORD seconds);
 UINT ClampWaitMinutes(UINT minutes);
 

@@ -1,4 +1,4 @@
-// The panel's dialog: the check box and Wait, Apply greyed until something
+// The panel's dialog: the check boxes and Wait, Apply greyed until something
 // changed, OK and Cancel; Settings... and Preview hand over to the saver.
 #include <windows.h>
 
@@ -10,11 +10,28 @@
 #define PANEL_CHILD_TIMER 1
 #define PANEL_CHILD_PERIOD 250
 
+// Where no lock can be had the box is greyed, with the reason under it;
+// but a protection already on stays open to the user, who could otherwise
+// never turn it off here.
+static void ShowLockSetting(HWND hDlg) {
+    BOOL on = PanelState.stored.usePassword;
+    CheckDlgButton(hDlg, IDC_PANEL_LOCK, on ? BST_CHECKED : BST_UNCHECKED);
+    EnableWindow(GetDlgItem(hDlg, IDC_PANEL_LOCK), PanelState.lockOffered || on);
+    char line[sizeof PanelState.lockReason + 64] = "";
+    if (!PanelState.lockOffered) {
+        // The reason as a sentence of its own.
+        wsprintfA(line, on ? "%s. Still on: untick it to turn it off." : "%s.", PanelState.lockReason);
+        if (line[0] >= 'a' && line[0] <= 'z') line[0] = (char)(line[0] - 'a' + 'A');
+    }
+    SetDlgItemTextA(hDlg, IDC_PANEL_LOCK_REASON, line);
+}
+
 static void ShowSettings(HWND hDlg) {
     PanelState.filling = TRUE;
     CheckDlgButton(hDlg, IDC_PANEL_ACTIVE, PanelState.stored.active ? BST_CHECKED : BST_UNCHECKED);
     PanelState.shownMinutes = MinutesFromSeconds(PanelState.stored.timeoutSeconds);
     SetDlgItemInt(hDlg, IDC_PANEL_WAIT, PanelState.shownMinutes, FALSE);
+    ShowLockSetting(hDlg);
     PanelState.filling = FALSE;
     EnableWindow(GetDlgItem(hDlg, IDC_PANEL_APPLY), FALSE);
 }
@@ -45,7 +62,12 @@ BOOL ApplyPanel(HWND hDlg) {
     // not whole minutes stays as it is.
     BOOL timeoutChanged = minutes != PanelState.shownMinutes;
     if (timeoutChanged) next.timeoutSeconds = (DWORD)minutes * 60;
-    if (!StorePanelSettings(&next, timeoutChanged)) {
+    // Written only when the box changed, so that a value stored in another
+    // form is left as it is while it still says the same.
+    next.usePassword = IsDlgButtonChecked(hDlg, IDC_PANEL_LOCK) == BST_CHECKED;
+    UINT which = (timeoutChanged ? PANEL_STORE_TIMEOUT : 0) |
+                 (next.usePassword != PanelState.stored.usePassword ? PANEL_STORE_PASSWORD : 0);
+    if (!StorePanelSettings(&next, which)) {
         MessageBoxA(hDlg, "The screen saver settings could not be saved.", "Screen Saver Settings",
                     MB_OK | MB_ICONEXCLAMATION);
         return FALSE;
@@ -97,6 +119,7 @@ INT_PTR CALLBACK PanelDialogProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM 
     case WM_INITDIALOG:
         PanelState.dialog = hDlg;
         LoadPanelSettings(&PanelState.stored);
+        PanelState.lockOffered = AskLockOffered(PanelState.lockReason, sizeof PanelState.lockReason);
         SendDlgItemMessageA(hDlg, IDC_PANEL_WAIT, EM_LIMITTEXT, 4, 0);
         ShowSettings(hDlg);
         MakePreviewArea(hDlg);
@@ -109,6 +132,7 @@ INT_PTR CALLBACK PanelDialogProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM 
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_PANEL_ACTIVE:
+        case IDC_PANEL_LOCK:
             if (HIWORD(wParam) == BN_CLICKED) MarkChanged(hDlg);
             return TRUE;
         case IDC_PANEL_WAIT:

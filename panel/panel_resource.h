@@ -12,6 +12,8 @@
 #define IDC_PANEL_WAIT 4006
 #define IDC_PANEL_WAIT_LABEL 4007
 #define IDC_PANEL_MINUTES 4008
+#define IDC_PANEL_LOCK 4012
+#define IDC_PANEL_LOCK_REASON 4013
 // Apply has the number property sheets give it.
 #define IDC_PANEL_APPLY 0x3021
 // Made by the panel inside the monitor picture's screen.

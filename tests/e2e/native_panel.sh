@@ -7,10 +7,14 @@
 # runs a full-screen saver that a key ends with the panel still there;
 # Settings... opens the configuration dialog; turned on, the panel starts
 # the watcher, which ends itself once turned off; and closing the panel
-# leaves no saver process of its behind. A screenshot of the panel is kept.
+# leaves no saver process of its behind. The lock box is greyed with its
+# reason where no login manager answers, and stores a DWORD beside one that
+# locks. A screenshot of the panel is kept.
 set -uo pipefail
 # shellcheck source=tests/lib/native_e2e.sh
 source "$(dirname "$0")/../lib/native_e2e.sh"
+# shellcheck source=tests/lib/logind.sh
+source "$(dirname "$0")/../lib/logind.sh"
 native_begin
 
 ARTEFACTS=${VANTREL_ARTEFACTS:-$VANTREL_ROOT/out/test-artefacts}
@@ -44,7 +48,10 @@ end_watchers() {
   for pid in $(pgrep -f -x -- "$VANTREL_SAVER --watch" || true); do kill "$pid" 2>/dev/null; done
 }
 no_saver_children() { [[ -z $(saver_children) ]]; }
-trap 'end_watchers; native_end' EXIT
+trap 'end_watchers; logind_end; native_end' EXIT
+# No system bus unless a case brings one: what this machine runs has no say.
+export DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent
+unset SWAYSOCK XDG_CURRENT_DESKTOP
 
 DIALOG='' DIALOG_X='' DIALOG_Y='' PANEL_PID=''
 open_panel() {
@@ -71,9 +78,10 @@ click() {
   sleep 0.2
   pointer_to 1020 760
 }
-click_ok() { click 82 211 50 14; }
-click_cancel() { click 137 211 50 14; }
-click_apply() { click 192 211 50 14; }
+click_ok() { click 82 243 50 14; }
+click_cancel() { click 137 243 50 14; }
+click_apply() { click 192 243 50 14; }
+click_lock() { click 16 197 12 12; }
 click_active() { click 16 153 12 12; }
 click_settings() { click 128 129 54 14; }
 click_preview() { click 186 129 50 14 stay; }
@@ -95,7 +103,7 @@ black_in() {
     awk '/#000000/ { n += $1 } END { print n + 0 }'
 }
 # Apply's caption: black when it can be pressed, grey and white when not.
-APPLY_FACE="$(($(du_x 50) - 8))x$(($(du_y 14) - 8))+$(($(du_x 192) + 4))+$(($(du_y 211) + 4))"
+APPLY_FACE="$(($(du_x 50) - 8))x$(($(du_y 14) - 8))+$(($(du_x 192) + 4))+$(($(du_y 243) + 4))"
 apply_enabled() { dialog_shot && (($(black_in "$DIALOG_SHOT" "$APPLY_FACE") > 0)); }
 apply_greyed() { dialog_shot && (($(black_in "$DIALOG_SHOT" "$APPLY_FACE") == 0)); }
 # The check box's field (13 pixels, centred on the control's height, a
@@ -103,6 +111,15 @@ apply_greyed() { dialog_shot && (($(black_in "$DIALOG_SHOT" "$APPLY_FACE") == 0)
 ACTIVE_FIELD="9x9+$(($(du_x 16) + 2))+$(($(du_y 153) + ($(du_y 12) - 13) / 2 + 2))"
 active_ticked() { dialog_shot && (($(black_in "$DIALOG_SHOT" "$ACTIVE_FIELD") > 0)); }
 active_clear() { dialog_shot && (($(black_in "$DIALOG_SHOT" "$ACTIVE_FIELD") == 0)); }
+# The lock box's caption, right of its field: black when it can be ticked.
+LOCK_CAPTION="$(du_x 200)x$(du_y 12)+$(($(du_x 16) + 16))+$(du_y 197)"
+lock_enabled() { dialog_shot && (($(black_in "$DIALOG_SHOT" "$LOCK_CAPTION") > 0)); }
+lock_greyed() { dialog_shot && (($(black_in "$DIALOG_SHOT" "$LOCK_CAPTION") == 0)); }
+# What the line under the lock box says (the panel's labels tell their text
+# to other clients).
+lock_reason() {
+  xprobe texts "$DIALOG" | sed -n "s/^x=$(du_x 28) y=$(du_y 211) text=//p" | head -n1
+}
 WAIT_BOX="$(du_x 32)x$(du_y 13)+$(du_x 40)+$(du_y 176)"
 wait_box() { dialog_shot && convert "$DIALOG_SHOT" -crop "$WAIT_BOX" +repage "$1" 2>/dev/null; }
 same_picture() { [[ $(compare -metric AE "$1" "$2" null: 2>&1) == 0 ]]; }
@@ -298,6 +315,43 @@ if open_panel fourth && wait_until "$NATIVE_APPEAR_TIMEOUT" preview_running; the
 else
   fail "the panel opens a fourth time" "$(describe fourth)"
 fi
+
+# --- the lock box: offered only where the session can be locked -----------------
+rm -f "$VANTREL_REGISTRY"
+if open_panel nobus; then
+  check "without a system bus the lock box is greyed" wait_until 10 lock_greyed
+  reason=$(lock_reason)
+  if [[ $reason == "No login manager answers on the system bus." ]]; then pass "and the reason says why"; else
+    fail "and the reason says why" "it says: $reason"; fi
+  click_lock
+  if stays_true 1 apply_greyed; then pass "a click on the greyed box changes nothing"; else
+    fail "a click on the greyed box changes nothing"; fi
+  click_cancel
+  ends_with nobus 0 "the panel closes"
+else
+  fail "the panel opens without a system bus" "$(describe nobus)"
+fi
+
+if logind_begin lock-after:200; then
+  if open_panel logind; then
+    check "with a login manager that locks, the lock box can be ticked" wait_until 10 lock_enabled
+    reason=$(lock_reason)
+    if [[ -z $reason ]]; then pass "and no reason is shown"; else fail "and no reason is shown" "it says: $reason"; fi
+    click_lock
+    wait_until 10 apply_enabled
+    click_ok
+    ends_with logind 0 "OK ends the panel"
+    expect_stored "ticked, OK stores ScreenSaveUsePassword as a DWORD 1" ScreenSaveUsePassword dword:00000001
+    if [[ $(logind_locks) == 0 ]]; then pass "the panel asks for no lock"; else
+      fail "the panel asks for no lock" "$(logind_locks) Lock calls"; fi
+  else
+    fail "the panel opens beside the stand-in login manager" "$(describe logind)"
+  fi
+  logind_end
+else
+  fail "setup: the stand-in login manager starts"
+fi
+export DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent
 
 end_watchers
 # shellcheck disable=SC2119  # no files beyond the runs' own output

@@ -16,6 +16,8 @@
 //                                  window=ID (the topmost); exit 1 when there is none
 //   x11_probe cursor               cursor=blank or cursor=visible
 //   x11_probe shot ID FILE         the window's pixels as a binary PPM
+//   x11_probe texts ID             what ID's labels and buttons say, a line each:
+//                                  x= y= (inside ID) text=
 //
 // IDs are decimal, as the saver's command line takes them.
 #include <X11/Xatom.h>
@@ -44,7 +46,7 @@ int NoteError(Display *, XErrorEvent *error) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: x11_probe makewindow WxH+X+Y | cover | destroy ID | info ID | children ID | top |"
-                 " find [TITLE] | list [TITLE] | cursor | shot ID FILE\n");
+                 " find [TITLE] | list [TITLE] | cursor | shot ID FILE | texts ID\n");
     return 2;
 }
 
@@ -140,6 +142,30 @@ int Children(Window window) {
     unsigned count = 0;
     if (!XQueryTree(display, window, &root, &parent, &children, &count) || badWindow) return 1;
     for (unsigned i = 0; i < count; ++i) std::printf("%lu\n", (unsigned long)children[i]);
+    if (children) XFree(children);
+    return 0;
+}
+
+// What ID's labels and buttons say: "x= y= text=" for each child that tells
+// (x, y inside ID), bottom first.
+int Texts(Window window) {
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, window, &root, &parent, &children, &count) || badWindow) return 1;
+    Atom property = XInternAtom(display, "_VANTREL_TEXT", False);
+    for (unsigned i = 0; i < count; ++i) {
+        Atom type;
+        int format;
+        unsigned long length, after;
+        unsigned char *data = nullptr;
+        bool tells = XGetWindowProperty(display, children[i], property, 0, 1024, False, AnyPropertyType, &type,
+                                        &format, &length, &after, &data) == Success &&
+                     type != None && format == 8;
+        if (data) XFree(data);
+        XWindowAttributes attributes;
+        if (!tells || !XGetWindowAttributes(display, children[i], &attributes)) continue;
+        std::printf("x=%d y=%d text=%s\n", attributes.x, attributes.y, Text(children[i], property).c_str());
+    }
     if (children) XFree(children);
     return 0;
 }
@@ -277,6 +303,8 @@ int main(int argc, char **argv) {
         result = List(argc == 3 ? argv[2] : "Screen Saver");
     } else if (command == "cursor" && argc == 2) {
         result = CursorState();
+    } else if (command == "texts" && argc == 3 && ParseId(argv[2], &id)) {
+        result = Texts(id);
     } else if ((command == "destroy" || command == "info" || command == "children") && argc == 3 &&
                ParseId(argv[2], &id)) {
         if (command == "destroy") {

@@ -6,7 +6,9 @@
 #include <layer_hooks.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,7 +40,35 @@ std::optional<std::string> Stored(const char *name) {
     LSTATUS status = RegQueryValueExA(key, name, nullptr, &type, (LPBYTE)text, &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) return std::nullopt;
+    if (type == REG_DWORD && size == sizeof(DWORD)) {
+        DWORD number;
+        memcpy(&number, text, sizeof number);
+        return "dword:" + std::to_string(number);
+    }
     return std::string(type == REG_SZ ? "sz:" : "other:") + text;
+}
+
+// Stand-ins for the verifier's SessionLockOffered.
+const char *offeredReason = "";
+BOOL WINAPI LockOffered(LPSTR reason, DWORD size) {
+    if (reason && size) reason[0] = '\0';
+    return TRUE;
+}
+BOOL WINAPI LockNotOffered(LPSTR reason, DWORD size) {
+    if (reason && size) snprintf(reason, size, "%s", offeredReason);
+    return FALSE;
+}
+// One that fills the whole buffer and leaves it unended.
+BOOL WINAPI LockNotOfferedUnended(LPSTR reason, DWORD size) {
+    memset(reason, 'x', size);
+    return FALSE;
+}
+template <typename Proc>
+FARPROC AsFarProc(Proc proc) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(proc));
+}
+void InstallVerifier(BOOL(WINAPI *offered)(LPSTR, DWORD)) {
+    layer::RegisterLibrary("PASSWORD.CPL", {{"SessionLockOffered", AsFarProc(offered)}});
 }
 
 class PanelTest : public ::testing::Test {
@@ -88,11 +118,14 @@ protected:
         layer::TypeText(Item(IDC_PANEL_WAIT), text.empty() ? "\b" : text);
     }
     static std::string Text(HWND control) {
-        char text[256] = {};
+        char text[512] = {};
         GetWindowTextA(control, text, sizeof text);
         return text;
     }
     static bool ApplyEnabled() { return IsWindowEnabled(Item(IDC_PANEL_APPLY)) != FALSE; }
+    static bool LockEnabled() { return IsWindowEnabled(Item(IDC_PANEL_LOCK)) != FALSE; }
+    static bool LockTicked() { return IsDlgButtonChecked(layer::ActiveDialog(), IDC_PANEL_LOCK) == BST_CHECKED; }
+    static std::string LockReason() { return Text(Item(IDC_PANEL_LOCK_REASON)); }
 
     std::vector<std::string> started_;
     std::optional<std::string> savedDisplay_;
@@ -219,6 +252,116 @@ TEST_F(PanelTest, APreviewThatCannotRunIsSaidInTheMonitorsScreen) {
     ASSERT_FALSE(started_.empty());
     EXPECT_EQ(0u, started_[0].rfind("/p ", 0)) << started_[0];
     EXPECT_EQ("sz:420", Stored("ScreenSaveTimeOut"));
+}
+
+TEST_F(PanelTest, ReadsTheLockSettingAsTheSaverDoes) {
+    // The raw bytes of a 32-bit number whatever the type: a string "0" is
+    // nonzero bytes, and data longer than four bytes is not read at all.
+    struct Case {
+        DWORD type;
+        const char *data;
+        DWORD size;
+        BOOL want;
+    } cases[] = {
+        {REG_DWORD, "\1\0\0\0", 4, TRUE}, {REG_DWORD, "\0\0\0\0", 4, FALSE}, {REG_SZ, "0", 2, TRUE},
+        {REG_SZ, "", 1, FALSE},           {REG_SZ, "1234", 5, FALSE},           {REG_BINARY, "\0\2", 2, TRUE},
+    };
+    PANELSETTINGS settings;
+    LoadPanelSettings(&settings);
+    EXPECT_FALSE(settings.usePassword) << "absent";
+    for (const Case &c : cases) {
+        layer::ResetHeadless(800, 600);
+        StoreValue("ScreenSaveUsePassword", c.type, c.data, c.size);
+        LoadPanelSettings(&settings);
+        EXPECT_EQ(c.want, settings.usePassword) << "type " << c.type << ", " << c.size << " bytes";
+    }
+}
+
+TEST_F(PanelTest, TheLockBoxIsOfferedOnlyWhereTheVerifierCanLock) {
+    struct Case {
+        const char *name;
+        std::function<void()> install;
+        bool enabled;
+        std::string reason;
+    } cases[] = {
+        {"no verifier", [] {}, false, "No password verifier is installed."},
+        {"no entry", [] { layer::RegisterLibrary("PASSWORD.CPL", {{"VerifyScreenSavePwd", AsFarProc(LockOffered)}}); },
+         false, "No password verifier is installed."},
+        {"offered", [] { InstallVerifier(LockOffered); }, true, ""},
+        {"not offered",
+         [] {
+             offeredReason = "swaylock does not tell the session when it has locked the screen";
+             InstallVerifier(LockNotOffered);
+         },
+         false, "Swaylock does not tell the session when it has locked the screen."},
+        {"no reason",
+         [] {
+             offeredReason = "";
+             InstallVerifier(LockNotOffered);
+         },
+         false, "The password verifier gives no reason."},
+        {"unended reason", [] { InstallVerifier(LockNotOfferedUnended); }, false,
+         "X" + std::string(sizeof PanelState.lockReason - 2, 'x') + "."},
+    };
+    for (const Case &c : cases) {
+        layer::ResetHeadless(800, 600);
+        c.install();
+        EXPECT_EQ(0, RunPanel({[&] {
+                      EXPECT_EQ(c.enabled, LockEnabled()) << c.name;
+                      EXPECT_FALSE(LockTicked()) << c.name;
+                      EXPECT_EQ(c.reason, LockReason()) << c.name;
+                      Click(IDCANCEL);
+                  }}));
+        EXPECT_EQ(0, layer::LibraryReferences("PASSWORD.CPL")) << c.name << ": the verifier is let go";
+    }
+}
+
+TEST_F(PanelTest, TheLockBoxStoresADwordOnlyWhenItChanged) {
+    InstallVerifier(LockOffered);
+    // Ticked and cancelled: nothing; ticked and OK: a DWORD 1.
+    EXPECT_EQ(0, RunPanel({[] { Click(IDC_PANEL_LOCK); },
+                           [] {
+                               EXPECT_TRUE(ApplyEnabled());
+                               Click(IDCANCEL);
+                           }}));
+    EXPECT_FALSE(Stored("ScreenSaveUsePassword").has_value());
+    EXPECT_EQ(0, RunPanel({[] { Click(IDC_PANEL_LOCK); }, [] { Click(IDOK); }}));
+    EXPECT_EQ("dword:1", Stored("ScreenSaveUsePassword"));
+
+    // A string the saver reads as on stays as it is while the box is left alone.
+    StoreString("ScreenSaveUsePassword", "1");
+    EXPECT_EQ(0, RunPanel({[] {
+                               EXPECT_TRUE(LockTicked());
+                               Retype("5");
+                           },
+                           [] { Click(IDOK); }}));
+    EXPECT_EQ("sz:1", Stored("ScreenSaveUsePassword"));
+    EXPECT_EQ(0, RunPanel({[] { Click(IDC_PANEL_LOCK); }, [] { Click(IDOK); }}));
+    EXPECT_EQ("dword:0", Stored("ScreenSaveUsePassword"));
+}
+
+TEST_F(PanelTest, ProtectionLeftOnWhereNoLockCanBeHadCanStillBeTurnedOff) {
+    offeredReason = "no login manager answers on the system bus";
+    InstallVerifier(LockNotOffered);
+    StoreString("ScreenSaveUsePassword", "0");  // the bytes '0', NUL: on
+    EXPECT_EQ(0, RunPanel({[] {
+                               EXPECT_TRUE(LockEnabled());
+                               EXPECT_TRUE(LockTicked());
+                               EXPECT_EQ("No login manager answers on the system bus. Still on: untick it to turn it off.",
+                                         LockReason());
+                               Click(IDC_PANEL_LOCK);
+                           },
+                           [] {
+                               EXPECT_TRUE(LockEnabled()) << "greyed only once it is stored off";
+                               Click(IDC_PANEL_APPLY);
+                           },
+                           [] {
+                               EXPECT_EQ("dword:0", Stored("ScreenSaveUsePassword"));
+                               EXPECT_FALSE(LockEnabled());
+                               EXPECT_FALSE(LockTicked());
+                               EXPECT_EQ("No login manager answers on the system bus.", LockReason());
+                               Click(IDCANCEL);
+                           }}));
 }
 
 }  // namespace

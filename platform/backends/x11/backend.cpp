@@ -94,6 +94,7 @@ struct NativeWindow {
     bool managed = false;     // a top-level window a window manager may frame, place and focus
     bool fixedSize = false;   // tells a window manager it cannot be resized
     bool mapped = false;
+    bool publishesText = false;  // a label of a dialog: its text is readable from outside
     uintptr_t foreignParent = 0;
     RECT area = {0, 0, 0, 0};  // where the server has it, in the parent's coordinates
     Image image;
@@ -112,6 +113,7 @@ enum AtomIndex {
     kNetWmWindowTypeNormal,
     kWin32Class,
     kVantrelRun,
+    kVantrelText,
     kNetWorkarea,
     kNetCurrentDesktop,
     kAtomCount
@@ -126,6 +128,10 @@ const char *const kAtomNames[kAtomCount] = {
     // own: a process of the run does not take its siblings' windows for
     // another saver already running.
     "_VANTREL_RUN",
+    // What a static text or a button says, as another process may ask a
+    // window on Windows: how a test or a screen reader learns what a dialog
+    // tells the user. Edit fields keep theirs to themselves.
+    "_VANTREL_TEXT",
     "_NET_WORKAREA", "_NET_CURRENT_DESKTOP",
 };
 
@@ -176,6 +182,7 @@ private:
         return it == windows_.end() ? nullptr : &it->second;
     }
     void SetTitleProperties(Window window, const std::string &title);
+    void SetTextProperty(Window window, const std::string &text);
     void SetManagerHints(Window window, const NativeWindowRequest &request, const NativeWindow &record);
     void SetSizeHints(Window window, const NativeWindow &record);
     void ReportPlace(Window window, InputSink &sink);
@@ -347,6 +354,8 @@ uintptr_t X11Backend::CreateNativeWindow(const NativeWindowRequest &request) {
     }
     record.managed = topLevel && !record.takesInput && !record.lowered;
     record.fixedSize = record.managed && !(request.style & WS_THICKFRAME);
+    record.publishesText = !topLevel && !foreign &&
+                           (SameNoCase(request.className, "STATIC") || SameNoCase(request.className, "BUTTON"));
     // A window manager's focus changes are followed; a click on a window it
     // framed may focus that window rather than the layer's choice.
     if (record.managed) attributes.event_mask |= FocusChangeMask;
@@ -399,6 +408,7 @@ uintptr_t X11Backend::CreateNativeWindow(const NativeWindowRequest &request) {
         }
     }
     windows_[window] = record;
+    if (record.publishesText) SetTextProperty(window, request.title);
     return window;
 }
 
@@ -522,9 +532,15 @@ void X11Backend::ShowNativeWindow(uintptr_t window, bool visible) {
     XFlush(display_);
 }
 
+void X11Backend::SetTextProperty(Window window, const std::string &text) {
+    XChangeProperty(display_, window, atoms_[kVantrelText], XA_STRING, 8, PropModeReplace,
+                    (const unsigned char *)text.data(), (int)text.size());
+}
+
 void X11Backend::SetNativeTitle(uintptr_t window, const std::string &title) {
     NativeWindow *w = Find(window);
     if (w && w->topLevel) SetTitleProperties((Window)window, title);
+    if (w && w->publishesText) SetTextProperty((Window)window, title);
 }
 
 void X11Backend::RaiseNativeWindow(uintptr_t window) {
