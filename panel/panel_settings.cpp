@@ -33,6 +33,7 @@ static BOOL ReadNumber(HKEY key, const char *name, DWORD *number) {
 void LoadPanelSettings(PANELSETTINGS *settings) {
     settings->active = TRUE;
     settings->timeoutSeconds = PANEL_DEFAULT_TIMEOUT;
+    settings->usePassword = FALSE;
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, DesktopKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
     DWORD number;
