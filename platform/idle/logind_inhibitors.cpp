@@ -5,6 +5,11 @@
 // signal is only the cue to ask again; and since logind keeps one state
 // file per inhibitor in /run/systemd/inhibit, a change in that folder is
 // one too (it also keeps the holders we log up to date).
+//
+// A locked session holds idle too: the locker owns the screen then, and a
+// saver started under it would be seen by nobody until the unlock, when it
+// would stand between the user and the desktop and, protected, lock the
+// session again. The session's LockedHint is followed like BlockInhibited.
 #include <sys/inotify.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -24,6 +29,7 @@ namespace {
 constexpr char kName[] = "org.freedesktop.login1";
 constexpr char kPath[] = "/org/freedesktop/login1";
 constexpr char kInterface[] = "org.freedesktop.login1.Manager";
+constexpr char kSessionInterface[] = "org.freedesktop.login1.Session";
 constexpr std::uint64_t kCallTimeout = 5'000'000;
 // Enough lines for a log; the rest are counted, not listed.
 constexpr std::size_t kMaxHolders = 16;
@@ -34,6 +40,7 @@ class LogindInhibitors final : public Inhibitors {
         : bus(sd_bus_ref(bus)), changed(std::move(changed)), runDir(std::move(runDir)), inhibitDir(this->runDir + "/inhibit") {}
     ~LogindInhibitors() override {
         sd_bus_slot_unref(signalSlot);
+        sd_bus_slot_unref(sessionSlot);
         if (notify >= 0)
             close(notify);
         sd_bus_unref(bus);
@@ -53,10 +60,15 @@ class LogindInhibitors final : public Inhibitors {
     // The inhibitor folder when it is there, else its parent, for the
     // folder's making (logind makes it with the first inhibitor).
     void WatchFolder();
+    // Our own session's object, as logind resolves "auto"; empty without one.
+    std::string FindSession();
     static int OnPropertiesChanged(sd_bus_message *message, void *self, sd_bus_error *);
+    static int OnSessionChanged(sd_bus_message *message, void *self, sd_bus_error *);
 
     sd_bus *bus;
     sd_bus_slot *signalSlot = nullptr;
+    sd_bus_slot *sessionSlot = nullptr;
+    std::string session;
     std::function<void()> changed;
     std::string runDir, inhibitDir;
     int notify = -1;
@@ -80,9 +92,19 @@ bool LogindInhibitors::Query(std::string *why, bool tell) {
     }
     bool nowHeld = NamesIdle(blocked);
     std::free(blocked);
+    int locked = 0;
+    if (!session.empty() &&
+        sd_bus_get_property_trivial(bus, kName, session.c_str(), kSessionInterface, "LockedHint", &error, 'b',
+                                    &locked) < 0) {
+        locked = 0;  // a session that cannot say is taken as open, as before we asked
+        sd_bus_error_free(&error);
+    }
+    nowHeld = nowHeld || locked;
 
     // Who holds it is for the log only: a failure here changes nothing else.
     std::vector<std::string> lines;
+    if (locked)
+        lines.push_back("the session is locked");
     std::size_t more = 0;
     if (sd_bus_message_new_method_call(bus, &call, kName, kPath, kInterface, "ListInhibitors") >= 0 &&
         sd_bus_call(bus, call, kCallTimeout, &error, &reply) >= 0 &&
@@ -154,28 +176,59 @@ void LogindInhibitors::Dispatch() {
     Query(nullptr, true);
 }
 
-int LogindInhibitors::OnPropertiesChanged(sd_bus_message *message, void *self, sd_bus_error *) {
-    auto *inhibitors = static_cast<LogindInhibitors *>(self);
-    const char *interface = nullptr, *name = nullptr;
+// Whether a PropertiesChanged of `interface` names `property`, among the
+// values sent or the ones only said to have changed.
+bool MentionsProperty(sd_bus_message *message, const char *interface, const char *property) {
+    const char *sentFor = nullptr, *name = nullptr;
     bool mentioned = false;
-    if (sd_bus_message_read(message, "s", &interface) < 0 || std::strcmp(interface, kInterface) != 0 ||
+    if (sd_bus_message_read(message, "s", &sentFor) < 0 || std::strcmp(sentFor, interface) != 0 ||
         sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "{sv}") < 0)
-        return 0;
+        return false;
     while (sd_bus_message_enter_container(message, SD_BUS_TYPE_DICT_ENTRY, "sv") > 0) {
         if (sd_bus_message_read(message, "s", &name) < 0 || sd_bus_message_skip(message, "v") < 0 ||
             sd_bus_message_exit_container(message) < 0)
-            return 0;
-        mentioned = mentioned || std::strcmp(name, "BlockInhibited") == 0;
+            return false;
+        mentioned = mentioned || std::strcmp(name, property) == 0;
     }
     if (sd_bus_message_exit_container(message) < 0)
-        return 0;
+        return false;
     if (sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "s") > 0) {
         while (sd_bus_message_read(message, "s", &name) > 0)
-            mentioned = mentioned || std::strcmp(name, "BlockInhibited") == 0;
+            mentioned = mentioned || std::strcmp(name, property) == 0;
     }
-    if (mentioned)
-        inhibitors->Query(nullptr, true);
+    return mentioned;
+}
+
+int LogindInhibitors::OnPropertiesChanged(sd_bus_message *message, void *self, sd_bus_error *) {
+    if (MentionsProperty(message, kInterface, "BlockInhibited"))
+        static_cast<LogindInhibitors *>(self)->Query(nullptr, true);
     return 0;
+}
+
+int LogindInhibitors::OnSessionChanged(sd_bus_message *message, void *self, sd_bus_error *) {
+    if (MentionsProperty(message, kSessionInterface, "LockedHint"))
+        static_cast<LogindInhibitors *>(self)->Query(nullptr, true);
+    return 0;
+}
+
+std::string LogindInhibitors::FindSession() {
+    std::string path;
+    for (const char *method : {"GetSession", "GetSessionByPID"}) {
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_message *reply = nullptr;
+        const char *found = nullptr;
+        int r = std::strcmp(method, "GetSession") == 0
+                    ? sd_bus_call_method(bus, kName, kPath, kInterface, method, &error, &reply, "s", "auto")
+                    : sd_bus_call_method(bus, kName, kPath, kInterface, method, &error, &reply, "u",
+                                         static_cast<std::uint32_t>(getpid()));
+        if (r >= 0 && sd_bus_message_read(reply, "o", &found) >= 0 && found)
+            path = found;
+        sd_bus_message_unref(reply);
+        sd_bus_error_free(&error);
+        if (!path.empty())
+            break;
+    }
+    return path;
 }
 
 bool LogindInhibitors::Start(std::string *why) {
@@ -191,6 +244,11 @@ bool LogindInhibitors::Start(std::string *why) {
         *why = std::string("cannot follow logind on the system bus: ") + std::strerror(-r);
         return false;
     }
+    session = FindSession();
+    if (!session.empty() && sd_bus_match_signal(bus, &sessionSlot, kName, session.c_str(),
+                                                "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                                                OnSessionChanged, this) < 0)
+        session.clear();  // not followed, so not asked either
     WatchFolder();
     if (folderWatch < 0 && parentWatch < 0) {
         *why = "logind keeps no " + runDir;

@@ -234,6 +234,7 @@ TEST_F(PrivateBus, GnomeIdleMonitorIsRefusedWhereNobodyServesIt) {
 struct FakeLogind {
     std::mutex lock;
     std::string blocked;
+    std::atomic<bool> locked = false;
     void Block(const char *words) {
         std::lock_guard<std::mutex> hold(lock);
         blocked = words;
@@ -258,10 +259,24 @@ struct FakeLogind {
     }
 };
 
+int FakeGetSession(sd_bus_message *call, void *, sd_bus_error *) {
+    return sd_bus_reply_method_return(call, "o", "/org/freedesktop/login1/session/c1");
+}
+int FakeLockedHint(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply, void *self,
+                   sd_bus_error *) {
+    return sd_bus_message_append(reply, "b", static_cast<FakeLogind *>(self)->locked.load() ? 1 : 0);
+}
+const sd_bus_vtable kFakeSessionVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_PROPERTY("LockedHint", "b", FakeLockedHint, 0, SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
+    SD_BUS_VTABLE_END,
+};
+
 const sd_bus_vtable kFakeLogindVtable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_PROPERTY("BlockInhibited", "s", FakeLogind::GetBlocked, 0, SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
     SD_BUS_METHOD("ListInhibitors", "", "a(ssssuu)", FakeLogind::List, 0),
+    SD_BUS_METHOD("GetSession", "s", "o", FakeGetSession, 0),
     SD_BUS_VTABLE_END,
 };
 
@@ -273,13 +288,19 @@ TEST_F(PrivateBus, LogindInhibitorsFollowTheirFolderAndCountIdleBlocksOnly) {
     ASSERT_GE(sd_bus_add_object_vtable(logind, nullptr, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
                                        kFakeLogindVtable, &fake),
               0);
+    ASSERT_GE(sd_bus_add_object_vtable(logind, nullptr, "/org/freedesktop/login1/session/c1",
+                                       "org.freedesktop.login1.Session", kFakeSessionVtable, &fake),
+              0);
     ASSERT_GE(sd_bus_request_name(logind, "org.freedesktop.login1", 0), 0);
-    std::atomic<bool> stop = false, emit = false;
+    std::atomic<bool> stop = false, emit = false, emitSession = false;
     std::thread answering([&] {
         while (!stop) {
             if (emit.exchange(false))
                 sd_bus_emit_properties_changed(logind, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
                                                "BlockInhibited", nullptr);
+            if (emitSession.exchange(false))
+                sd_bus_emit_properties_changed(logind, "/org/freedesktop/login1/session/c1",
+                                               "org.freedesktop.login1.Session", "LockedHint", nullptr);
             while (sd_bus_process(logind, nullptr) > 0) {
             }
             sd_bus_wait(logind, 20'000);
@@ -298,6 +319,8 @@ TEST_F(PrivateBus, LogindInhibitorsFollowTheirFolderAndCountIdleBlocksOnly) {
     auto inhibitors = idle::WatchLogindInhibitorsIn(server, [&] { ++flips; }, &why, dir);
     bool heldAtStart = inhibitors && inhibitors->Held();
     bool heldOnceMade = false, heldOnceReleased = true, heldOnSignal = false;
+    bool heldWhileLocked = false, releasedOnUnlock = false;
+    std::vector<std::string> lockedHolders;
     std::vector<std::string> holders;
     if (inhibitors) {
         fake.Block("shutdown:idle");
@@ -313,6 +336,17 @@ TEST_F(PrivateBus, LogindInhibitorsFollowTheirFolderAndCountIdleBlocksOnly) {
         fake.Block("idle");
         emit = true;
         heldOnSignal = PumpUntil([&] { return inhibitors->Held(); });
+        // A locked session holds idle as well, until it is unlocked.
+        fake.Block("");
+        emit = true;
+        PumpUntil([&] { return !inhibitors->Held(); });
+        fake.locked = true;
+        emitSession = true;
+        heldWhileLocked = PumpUntil([&] { return inhibitors->Held(); });
+        lockedHolders = inhibitors->Holders();
+        fake.locked = false;
+        emitSession = true;
+        releasedOnUnlock = PumpUntil([&] { return !inhibitors->Held(); });
     }
     stop = true;
     answering.join();
@@ -324,7 +358,10 @@ TEST_F(PrivateBus, LogindInhibitorsFollowTheirFolderAndCountIdleBlocksOnly) {
     EXPECT_EQ(holders, std::vector<std::string>{"player? (film)"});
     EXPECT_FALSE(heldOnceReleased) << "a change in the folder must be noticed";
     EXPECT_TRUE(heldOnSignal) << "logind's PropertiesChanged must be noticed";
-    EXPECT_EQ(flips, 3);
+    EXPECT_TRUE(heldWhileLocked) << "a locked session must hold idle";
+    EXPECT_EQ(lockedHolders.empty() ? "" : lockedHolders.front(), "the session is locked");
+    EXPECT_TRUE(releasedOnUnlock) << "the unlock must be noticed";
+    EXPECT_EQ(flips, 6);
 }
 
 }  // namespace
