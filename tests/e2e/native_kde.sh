@@ -43,10 +43,7 @@ trap finish EXIT
 trap 'exit 130' INT TERM
 
 [[ -x $VANTREL_SAVER ]] || { fail "setup: $VANTREL_SAVER exists" "build it: ./setup.sh native"; report_summary; exit 1; }
-for tool in swaybg convert compare identify; do
-  command -v "$tool" >/dev/null ||
-    { fail "setup: $tool is installed" "./setup.sh tests installs it"; report_summary; exit 1; }
-done
+require_tools swaybg convert compare identify
 
 # The test session's X server has no business here: every saver below runs
 # with no DISPLAY, so only Wayland can serve it.

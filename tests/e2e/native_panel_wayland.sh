@@ -24,9 +24,7 @@ trap finish EXIT
 trap 'exit 130' INT TERM
 
 [[ -x $VANTREL_SAVER ]] || { fail "setup: $VANTREL_SAVER exists" "build it: ./setup.sh native"; report_summary; exit 1; }
-for tool in wtype jq; do
-  command -v "$tool" >/dev/null || { fail "setup: $tool is installed" "./setup.sh installs it"; report_summary; exit 1; }
-done
+require_tools wtype jq
 unset VANTREL_BACKEND XSCREENSAVER_WINDOW
 sway_require 1024x768+0+0
 

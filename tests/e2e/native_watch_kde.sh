@@ -36,10 +36,8 @@ finish() {
 trap finish EXIT
 trap 'exit 130' INT TERM
 
-for binary in "$VANTREL_SAVER" "$WL_IDLE_INHIBIT"; do
-  [[ -x $binary ]] || { fail "setup: $binary exists" "build it: ./setup.sh native"; report_summary; exit 1; }
-done
-command -v swaybg >/dev/null || { fail "setup: swaybg is installed" "./setup.sh tests installs it"; report_summary; exit 1; }
+require_built "$VANTREL_SAVER" "$WL_IDLE_INHIBIT"
+require_tools swaybg
 
 unset VANTREL_BACKEND XSCREENSAVER_WINDOW
 kwin_require 2 800x600

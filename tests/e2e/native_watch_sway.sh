@@ -37,17 +37,8 @@ finish() {
 trap finish EXIT
 trap 'exit 130' INT TERM
 
-for binary in "$VANTREL_SAVER" "$WL_IDLE_INHIBIT" "$INHIBIT_CLIENT"; do
-  [[ -x $binary ]] || { fail "setup: $binary exists" "build it: ./setup.sh native"; report_summary; exit 1; }
-done
-missing=0
-for tool in swaybg wtype dbus-daemon; do
-  if ! command -v "$tool" >/dev/null; then
-    fail "setup: $tool is installed" "install its Debian package (./setup.sh installs it)"
-    missing=1
-  fi
-done
-((missing)) && { report_summary; exit 1; }
+require_built "$VANTREL_SAVER" "$WL_IDLE_INHIBIT" "$INHIBIT_CLIENT"
+require_tools swaybg wtype dbus-daemon
 
 unset VANTREL_BACKEND XSCREENSAVER_WINDOW
 sway_require 800x600+0+0 640x480+800+0

@@ -42,19 +42,8 @@ finish() {
 trap finish EXIT
 trap 'exit 130' INT TERM
 
-for binary in "$VANTREL_SAVER" "$WL_POINTER"; do
-  [[ -x $binary ]] || { fail "setup: $binary exists" "build it: ./setup.sh native"; report_summary; exit 1; }
-done
-# Set-up installs these; one missing is a fault of the machine's set-up,
-# which must show as a failure, not pass as a skip.
-missing=0
-for tool in swaybg wtype weston; do
-  if ! command -v "$tool" >/dev/null; then
-    fail "setup: $tool is installed" "install the Debian package $tool (./setup.sh installs it)"
-    missing=1
-  fi
-done
-((missing)) && { report_summary; exit 1; }
+require_built "$VANTREL_SAVER" "$WL_POINTER"
+require_tools swaybg wtype weston
 
 # The test session's Xvfb has no business here: every saver below runs with
 # no DISPLAY, so only Wayland can serve it.

@@ -143,6 +143,29 @@ report_summary() {
   ((REPORT_FAILED == 0))
 }
 
+# require_built PROGRAM...: a program of ours that is not built ends the tier
+# as a failure.
+require_built() {
+  local binary
+  for binary in "$@"; do
+    [[ -x $binary ]] || { fail "setup: $binary exists" "build it: ./setup.sh native"; report_summary; exit 1; }
+  done
+}
+
+# require_tools TOOL...: the set-up installs these, so one missing is a fault
+# of the machine's set-up, which must show as a failure, never pass as a skip.
+require_tools() {
+  local tool missing=0
+  for tool in "$@"; do
+    if ! command -v "$tool" >/dev/null; then
+      fail "setup: $tool is installed" "install its Debian package (./setup.sh installs it)"
+      missing=1
+    fi
+  done
+  ((missing)) && { report_summary; exit 1; }
+  return 0
+}
+
 # key_ends_run KEY ID WANT NAME TIMEOUT: presses KEY (xdotool, to the focused
 # window) and expects the run ID to end with status WANT within TIMEOUT
 # seconds; a run still going is killed, and 1 returned (its status after the
