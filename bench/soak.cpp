@@ -72,6 +72,9 @@ struct SoakRecord {
     double bombPaintMs = 0;
     uint64_t bombPaints = 0;
     bool badStart = false;
+    bool overran = false;             // paints went on with no idle moment between them
+    uint64_t idleWithoutPaint = 0;    // idle moments since the last paint
+    bool stalled = false;
 };
 SoakRecord Soak;
 
@@ -106,6 +109,12 @@ LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     LRESULT result = CallWindowProcA(Soak.saverProc, window, message, wParam, lParam);
     double after = ThreadCpuMs();
     ++Soak.paints;
+    Soak.idleWithoutPaint = 0;
+    // A loop that never idles again would never reach the end of the run.
+    if (Soak.paints > Soak.frames + 10'000 && !Soak.overran) {
+        Soak.overran = true;
+        PostQuitMessage(1);
+    }
     if (bombFrame) {
         Soak.bombPaintMs += after - before;
         ++Soak.bombPaints;
@@ -154,7 +163,10 @@ void BetweenFrames()
         Soak.saverProc = reinterpret_cast<WNDPROC>(
             SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountingProc)));
     }
-    if (Soak.paints >= Soak.frames || Soak.badStart)
+    // Nor would a loop whose timer stopped.
+    if (++Soak.idleWithoutPaint > 1000)
+        Soak.stalled = true;
+    if (Soak.paints >= Soak.frames || Soak.badStart || Soak.stalled)
         DestroyWindow(window);
 }
 
@@ -265,6 +277,8 @@ int main(int argc, char **argv)
 
     const int result = RunSaverWindow(nullptr);
     layer::SetIdleHook(nullptr);
+    if (HostState.window && IsWindow(HostState.window))
+        DestroyWindow(HostState.window);  // a run cut short
     const int objectsAfter = layer::LiveGdiObjects();
 
     std::vector<std::string> faults;
@@ -272,6 +286,10 @@ int main(int argc, char **argv)
         faults.push_back("the saver's loop ended with " + std::to_string(result));
     if (Soak.badStart)
         faults.push_back("the first idle moment came after something other than the first paint");
+    if (Soak.overran)
+        faults.push_back("frames went on past the end with no idle moment between them");
+    if (Soak.stalled)
+        faults.push_back("frames stopped at frame " + std::to_string(Soak.paints) + ": the timer no longer fires");
     if (Soak.paints < Soak.frames)
         faults.push_back("only " + std::to_string(Soak.paints) + " frames were painted");
 
@@ -331,10 +349,15 @@ int main(int argc, char **argv)
                 faults.push_back(text);
         }
     }
-    std::printf("\nphases: %llu whole ones before the tick count wrapped (in the one that began before frame "
-                "%llu), %llu after it; each should last %llu frames, %llu ms\n",
-                (unsigned long long)before, (unsigned long long)wrapPaint, (unsigned long long)after,
-                (unsigned long long)expectedFrames, (unsigned long long)expectedTicks);
+    if (wrapPaint)
+        std::printf("\nphases: %llu whole ones before the tick count wrapped, %llu after it (it wrapped in the one "
+                    "that ended at frame %llu); each should last %llu frames, %llu ms\n",
+                    (unsigned long long)before, (unsigned long long)after, (unsigned long long)wrapPaint,
+                    (unsigned long long)expectedFrames, (unsigned long long)expectedTicks);
+    else
+        std::printf("\nphases: %llu whole ones, the tick count never wrapped between two of their starts; each "
+                    "should last %llu frames, %llu ms\n",
+                    (unsigned long long)before, (unsigned long long)expectedFrames, (unsigned long long)expectedTicks);
     if (before == 0 || after == 0)
         faults.push_back("no whole phase on one side of the wrap (too few frames, or the count never wrapped)");
 
