@@ -61,12 +61,24 @@ struct Sample {
     double bombFrameMs = 0;   // a paint of the bomb field alone, preparation excluded
 };
 
+// Everything is noted as it happens, in records of a fixed size, so that the
+// soak's own bookkeeping does not grow the memory it watches.
 struct SoakRecord {
     uint64_t frames = 0;
     uint64_t paints = 0;
     WNDPROC saverProc = nullptr;
-    std::vector<PhaseStart> phaseStarts;
-    std::vector<Sample> cycleStarts;
+    // The rhythm: phase starts on either side of the wrap, each checked
+    // against the one before it.
+    PhaseStart lastStart = {};
+    bool started = false;
+    uint64_t phasesBefore = 0, phasesAfter = 0, wrapPaint = 0;
+    std::vector<std::string> rhythmFaults;
+    // Cycle starts: the first (which makes what the others reuse), the
+    // second (the start), the one nearest the middle with others after it,
+    // the last.
+    uint64_t cycleCount = 0;
+    Sample startSample, middleSample, endSample;
+    bool haveMiddle = false;
     double cpuAtCycleStart = 0;
     uint64_t paintAtCycleStart = 0;
     double bombPaintMs = 0;
@@ -97,6 +109,59 @@ uint64_t ResidentBytes()
     return uint64_t(resident) * uint64_t(sysconf(_SC_PAGESIZE));
 }
 
+uint64_t Distance(uint64_t a, uint64_t b) { return a > b ? a - b : b - a; }
+
+void NotePhaseStart(const PhaseStart &to)
+{
+    if (!Soak.started) {
+        Soak.started = true;
+        Soak.lastStart = to;
+        return;
+    }
+    const PhaseStart from = Soak.lastStart;
+    Soak.lastStart = to;
+    // Every phase lasts its frame budget plus the paint that begins it, one
+    // timer period each, on either side of the wrap.
+    const uint64_t expectedFrames = uint64_t(FrameBudget(SaverSettings.ScreenDelay)) + 1;
+    const uint64_t expectedTicks = expectedFrames * FrameTimerPeriodMs;
+    const bool across = to.tick < from.tick;
+    const char *when = across ? "across" : Soak.wrapPaint ? "after" : "before";
+    if (across)
+        Soak.wrapPaint = to.paint;
+    else
+        ++(Soak.wrapPaint ? Soak.phasesAfter : Soak.phasesBefore);
+    uint64_t frames = to.paint - from.paint;
+    DWORD ticks = to.tick - from.tick;
+    if ((frames != expectedFrames || ticks != expectedTicks || to.phase == from.phase) &&
+        Soak.rhythmFaults.size() < Soak.rhythmFaults.capacity()) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "the phase that began at frame %llu (%s the wrap) lasted %llu frames and %lu ms, not %llu "
+                      "and %llu",
+                      (unsigned long long)from.paint, when, (unsigned long long)frames, (unsigned long)ticks,
+                      (unsigned long long)expectedFrames, (unsigned long long)expectedTicks);
+        Soak.rhythmFaults.push_back(text);
+    }
+}
+
+void NoteCycleStart(const Sample &sample)
+{
+    const uint64_t index = Soak.cycleCount++;
+    if (index == 1)
+        Soak.startSample = sample;
+    if (index < 2)
+        return;
+    // The cycle start before this one now has one after it: a candidate
+    // for the middle.
+    const Sample &previous = Soak.endSample;
+    const uint64_t half = Soak.frames / 2;
+    if (index >= 3 && (!Soak.haveMiddle || Distance(previous.paint, half) < Distance(Soak.middleSample.paint, half))) {
+        Soak.middleSample = previous;
+        Soak.haveMiddle = true;
+    }
+    Soak.endSample = sample;
+}
+
 // Sees every paint of the saver window go by: counts it, times the bomb
 // field's, and notes where the phases begin.
 LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -120,7 +185,7 @@ LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         ++Soak.bombPaints;
     }
     if (!bombFrame && SceneState.phase == Bombs && SceneState.bombSceneReady) {
-        Soak.phaseStarts.push_back({Soak.paints, GetTickCount(), Bombs});
+        NotePhaseStart({Soak.paints, GetTickCount(), Bombs});
         Sample sample;
         sample.paint = Soak.paints;
         sample.residentBytes = ResidentBytes();
@@ -128,13 +193,13 @@ LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         uint64_t paints = Soak.paints - Soak.paintAtCycleStart;
         sample.cycleFrameMs = paints ? (after - Soak.cpuAtCycleStart) / double(paints) : 0;
         sample.bombFrameMs = Soak.bombPaints ? Soak.bombPaintMs / double(Soak.bombPaints) : 0;
-        Soak.cycleStarts.push_back(sample);
+        NoteCycleStart(sample);
         Soak.cpuAtCycleStart = after;
         Soak.paintAtCycleStart = Soak.paints;
         Soak.bombPaintMs = 0;
         Soak.bombPaints = 0;
     } else if (!pictureShown && SceneState.phase == Slideshow && SceneState.pictureShown) {
-        Soak.phaseStarts.push_back({Soak.paints, GetTickCount(), Slideshow});
+        NotePhaseStart({Soak.paints, GetTickCount(), Slideshow});
     }
     return result;
 }
@@ -152,12 +217,8 @@ void BetweenFrames()
         if (!(SceneState.phase == Bombs && SceneState.bombSceneReady && SceneState.frameCount == 0))
             Soak.badStart = true;
         Soak.paints = 1;
-        Soak.phaseStarts.push_back({1, GetTickCount(), Bombs});
-        Sample first;
-        first.paint = 1;
-        first.residentBytes = ResidentBytes();
-        first.gdiObjects = layer::LiveGdiObjects();
-        Soak.cycleStarts.push_back(first);
+        NotePhaseStart({1, GetTickCount(), Bombs});
+        NoteCycleStart(Sample{});  // the first cycle's, which is only counted
         Soak.cpuAtCycleStart = ThreadCpuMs();
         Soak.paintAtCycleStart = 1;
         Soak.saverProc = reinterpret_cast<WNDPROC>(
@@ -211,19 +272,6 @@ bool ParseOptions(int argc, char **argv, Options *options)
     return true;
 }
 
-// The sample of samples[first, last) nearest the given paint.
-const Sample &Nearest(const std::vector<Sample> &samples, size_t first, size_t last, uint64_t paint)
-{
-    auto distance = [paint](const Sample &sample) {
-        return sample.paint > paint ? sample.paint - paint : paint - sample.paint;
-    };
-    size_t best = first;
-    for (size_t i = first; i < last; ++i)
-        if (distance(samples[i]) < distance(samples[best]))
-            best = i;
-    return samples[best];
-}
-
 bool GrewTooMuch(double before, double after) { return after > before * 1.01; }
 
 #ifdef VANTREL_SANITIZED
@@ -256,6 +304,7 @@ int main(int argc, char **argv)
         return 2;
     }
     Soak.frames = options.frames;
+    Soak.rhythmFaults.reserve(20);  // the first ones say enough
 
     layer::ResetHeadless(options.width, options.height);
     // Paint k comes (k - 1) periods after the first: the counter passes
@@ -294,15 +343,13 @@ int main(int argc, char **argv)
         faults.push_back("only " + std::to_string(Soak.paints) + " frames were painted");
 
     // Samples are taken at the same moment of the cycle, right after a bomb
-    // phase was prepared. The first cycle makes what every later one
-    // reuses, so comparisons start with the second; the middle is the
-    // cycle start nearest the wrap, when there is one between the others.
-    const std::vector<Sample> &cycles = Soak.cycleStarts;
-    if (cycles.size() >= 3) {
-        std::vector<std::pair<const char *, const Sample *>> rows = {{"start", &cycles[1]}};
-        if (cycles.size() >= 4)
-            rows.push_back({"middle", &Nearest(cycles, 2, cycles.size() - 1, options.frames / 2)});
-        rows.push_back({"end", &cycles.back()});
+    // phase was prepared; the middle one only when a cycle start lies
+    // between the start and the end.
+    if (Soak.cycleCount >= 3) {
+        std::vector<std::pair<const char *, const Sample *>> rows = {{"start", &Soak.startSample}};
+        if (Soak.haveMiddle)
+            rows.push_back({"middle", &Soak.middleSample});
+        rows.push_back({"end", &Soak.endSample});
         std::printf("\n        %10s %12s %12s %16s %15s\n", "frame", "resident MB", "GDI objects",
                     "ms/frame, cycle", "ms/bomb frame");
         for (const auto &[name, row] : rows)
@@ -323,42 +370,21 @@ int main(int argc, char **argv)
         faults.push_back("too few frames: two scene cycles after the first are needed to compare");
     }
 
-    // Every phase lasts its frame budget plus the paint that begins it, one
-    // timer period each, on either side of the wrap.
     const uint64_t expectedFrames = uint64_t(FrameBudget(SaverSettings.ScreenDelay)) + 1;
     const uint64_t expectedTicks = expectedFrames * FrameTimerPeriodMs;
-    uint64_t before = 0, after = 0, wrapPaint = 0;
-    for (size_t i = 1; i < Soak.phaseStarts.size(); ++i) {
-        const PhaseStart &from = Soak.phaseStarts[i - 1], &to = Soak.phaseStarts[i];
-        const bool across = to.tick < from.tick;
-        const char *when = across ? "across" : wrapPaint ? "after" : "before";
-        if (across)
-            wrapPaint = to.paint;
-        else
-            ++(wrapPaint ? after : before);
-        uint64_t frames = to.paint - from.paint;
-        DWORD ticks = to.tick - from.tick;
-        if (frames != expectedFrames || ticks != expectedTicks || to.phase == from.phase) {
-            char text[200];
-            std::snprintf(text, sizeof text,
-                          "the phase that began at frame %llu (%s the wrap) lasted %llu frames and %lu ms, not "
-                          "%llu and %llu",
-                          (unsigned long long)from.paint, when, (unsigned long long)frames, (unsigned long)ticks,
-                          (unsigned long long)expectedFrames, (unsigned long long)expectedTicks);
-            if (faults.size() < 20)
-                faults.push_back(text);
-        }
-    }
-    if (wrapPaint)
+    if (Soak.wrapPaint)
         std::printf("\nphases: %llu whole ones before the tick count wrapped, %llu after it (it wrapped in the one "
                     "that ended at frame %llu); each should last %llu frames, %llu ms\n",
-                    (unsigned long long)before, (unsigned long long)after, (unsigned long long)wrapPaint,
-                    (unsigned long long)expectedFrames, (unsigned long long)expectedTicks);
+                    (unsigned long long)Soak.phasesBefore, (unsigned long long)Soak.phasesAfter,
+                    (unsigned long long)Soak.wrapPaint, (unsigned long long)expectedFrames,
+                    (unsigned long long)expectedTicks);
     else
         std::printf("\nphases: %llu whole ones, the tick count never wrapped between two of their starts; each "
                     "should last %llu frames, %llu ms\n",
-                    (unsigned long long)before, (unsigned long long)expectedFrames, (unsigned long long)expectedTicks);
-    if (before == 0 || after == 0)
+                    (unsigned long long)Soak.phasesBefore, (unsigned long long)expectedFrames,
+                    (unsigned long long)expectedTicks);
+    faults.insert(faults.end(), Soak.rhythmFaults.begin(), Soak.rhythmFaults.end());
+    if (Soak.phasesBefore == 0 || Soak.phasesAfter == 0)
         faults.push_back("no whole phase on one side of the wrap (too few frames, or the count never wrapped)");
 
     std::printf("GDI objects: %d before the window, %d after it\n", objectsBefore, objectsAfter);
