@@ -20,8 +20,8 @@
 #include <layer_hooks.h>
 #include <windows.h>
 
+#include <errno.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -213,7 +213,7 @@ public:
     Cooler() : sleep_(CoolBySleeping())
     {
         size_t cache = LargestCacheBytes();
-        bytes_ = cache ? 2 * cache : size_t(64) << 20;  // unknown: larger than any cache of today's desktops
+        bytes_ = cache ? 2 * cache : size_t(64) << 20;  // unknown: more than most processors have
         if (!sleep_)
             buffer_.assign(bytes_, 0);
     }
@@ -221,7 +221,7 @@ public:
     {
         if (sleep_) {
             timespec period = {0, 66'000'000};
-            while (nanosleep(&period, &period) != 0) {
+            while (nanosleep(&period, &period) != 0 && errno == EINTR) {
             }
             return;
         }
@@ -231,6 +231,7 @@ public:
         benchmark::DoNotOptimize(bytes);
         benchmark::ClobberMemory();
     }
+
 private:
     bool sleep_ = false;
     size_t bytes_ = 0;
@@ -252,7 +253,7 @@ Figures ColdFigures(int width, int height, Step &&frame)
 {
     static Cooler cooler;
     Baseline baseline(width, height);
-    const int samples = width * height > 4'000'000 ? 40 : 100;
+    const int samples = 200;
     std::vector<double> frames, rounds;
     for (int i = 0; i < samples; ++i) {
         cooler.Cool();
@@ -379,10 +380,11 @@ void PrintColdSummary(FILE *out)
     auto line = [&](const char *what, const std::pair<Figures, Figures> &other, double target) {
         double cold = other.first.frameMs / small->first.frameMs;
         double warm = other.second.frameMs / small->second.frameMs;
-        std::fprintf(out, "%-28s cold %.2f (target <= %.1f: %s), warm %.2f\n", what, cold, target,
+        std::fprintf(out, "%-28s cold %.3f (target <= %.1f: %s), warm %.2f\n", what, cold, target,
                      cold <= target ? "met" : "missed", warm);
     };
-    std::fprintf(out, "\nCold frames (%s),\nframe time against 1920x1080 with 50 bombs:\n", CoolBySleeping() ? "after a sleep of 66 ms" : "after a walk over twice the largest cache");
+    std::fprintf(out, "\nCold frames (%s),\nframe time against 1920x1080 with 50 bombs:\n",
+                 CoolBySleeping() ? "after a sleep of 66 ms" : "after a walk over twice the largest cache");
     if (large)
         line("3840x2160 / 1920x1080", *large, 1.5);
     if (crowded)
