@@ -50,13 +50,8 @@ OUTPUTS=("${SWAY_OUTPUTS[@]}")
 chown "$SWAY_USER" "$NATIVE_TMP"
 export VANTREL_REGISTRY=$NATIVE_TMP/registry.reg
 
-# _exec_as_user COMMAND...: becomes COMMAND, run as the compositor's user in
-# its session's environment, so that a background pid is the program's own.
-_exec_as_user() {
-  local SWAY_COMMAND
-  _sway_user_command "$@"
-  exec "${SWAY_COMMAND[@]}"
-}
+# As the compositor's user, with the pid the program's own.
+_exec_as_user() { sway_exec_as_user "$@"; }
 
 # protection 1|0: the user's choice, as the panel writes it.
 protection() {
@@ -155,7 +150,14 @@ lock_describe() {
 }
 # Lines of the run ID's output that are exactly LINE.
 lines_of() { grep -cxF -- "$2" "$BG_DIR/$1.out" 2>/dev/null; }
-end_time() { stat -c %.3Y "$BG_DIR/$1.rc"; }
+# When a run ended, from its status file: the kernel stamps files from its
+# coarse clock, up to a tick (10 ms at most) behind the clock the stand-in
+# prints from, so the stamp is moved on by that much.
+end_time() {
+  local stamp
+  stamp=$(stat -c %.3Y "$BG_DIR/$1.rc") || return 1
+  awk -v s="$stamp" 'BEGIN { printf "%.3f", s + 0.010 }'
+}
 
 # sigterm_ends NAME ID: SIGTERM ends the run ID with 0.
 sigterm_ends() {
@@ -310,9 +312,16 @@ logind_end
 # Last: what swaylock leaves behind is not ours to undo gently.
 protection 1
 session_path=/org/freedesktop/login1/session/c1
+# The session's LockedHint as busctl prints it; asked again when a loaded
+# machine leaves busctl without an answer.
 locked_hint() {
-  busctl --address="$DBUS_SYSTEM_BUS_ADDRESS" get-property org.freedesktop.login1 "$session_path" \
-    org.freedesktop.login1.Session LockedHint 2>/dev/null
+  local try answer
+  for try in 1 2 3; do
+    answer=$(busctl --address="$DBUS_SYSTEM_BUS_ADDRESS" get-property org.freedesktop.login1 "$session_path" \
+      org.freedesktop.login1.Session LockedHint 2>&1) && { echo "$answer"; return 0; }
+    sleep 0.5
+  done
+  echo "no answer: $answer"
 }
 if logind_begin never; then
   bg_start swayidle _exec_as_user env DBUS_SYSTEM_BUS_ADDRESS="$DBUS_SYSTEM_BUS_ADDRESS" \
@@ -341,7 +350,8 @@ if logind_begin never; then
       pass "swaylock up, LockedHint stays false: after 5 s the saver says the session did not report itself locked"
     else
       fail "swaylock up, LockedHint stays false: after 5 s the saver says the session did not report itself locked" \
-        "LockedHint: $hint" "$(lock_describe under_swaylock)"
+        "LockedHint: $hint; lines: $(lines_of under_swaylock "$NEVER_LINE"); swaylock: $(_swaylock_up && echo up || echo gone)" \
+        "$(lock_describe under_swaylock)"
     fi
     # Both are overlays; this sway keeps the older one, ours, on top.
     if stays_true 2 saver_shown && bg_running under_swaylock; then

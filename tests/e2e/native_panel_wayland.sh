@@ -28,11 +28,8 @@ require_tools wtype jq
 unset VANTREL_BACKEND XSCREENSAVER_WINDOW
 sway_require 1024x768+0+0
 
-_exec_as_user() {
-  local SWAY_COMMAND
-  _sway_user_command "$@"
-  exec "${SWAY_COMMAND[@]}"
-}
+# As the compositor's user, with the pid the program's own.
+_exec_as_user() { sway_exec_as_user "$@"; }
 panel_rect() {
   sway_as_user swaymsg -t get_tree -r 2>/dev/null |
     jq -r '.. | objects | select(.name? == "Screen Saver Settings") |

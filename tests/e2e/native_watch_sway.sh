@@ -44,13 +44,8 @@ unset VANTREL_BACKEND XSCREENSAVER_WINDOW
 sway_require 800x600+0+0 640x480+800+0
 OUTPUTS=("${SWAY_OUTPUTS[@]}")
 
-# _exec_as_user COMMAND...: becomes COMMAND, run as the compositor's user in
-# its session's environment, so that a background pid is the program's own.
-_exec_as_user() {
-  local SWAY_COMMAND
-  _sway_user_command "$@"
-  exec "${SWAY_COMMAND[@]}"
-}
+# As the compositor's user, with the pid the program's own.
+_exec_as_user() { sway_exec_as_user "$@"; }
 
 # The session's bus, its user's own; no system bus, so that no logind of
 # the machine's counts here.

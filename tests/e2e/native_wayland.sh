@@ -53,14 +53,8 @@ BIG=${SWAY_OUTPUTS[0]} HIDPI=${SWAY_OUTPUTS[1]}
 chown "$SWAY_USER" "$NATIVE_TMP"
 export VANTREL_REGISTRY=$NATIVE_TMP/registry.reg
 
-# _exec_as_user COMMAND...: becomes COMMAND, run as the compositor's user in
-# its session's environment. In the background its pid is then the
-# program's own, so signals reach the program itself.
-_exec_as_user() {
-  local SWAY_COMMAND
-  _sway_user_command "$@"
-  exec "${SWAY_COMMAND[@]}"
-}
+# As the compositor's user, with the pid the program's own.
+_exec_as_user() { sway_exec_as_user "$@"; }
 
 # wl_saver_start ID [VAR=VALUE...] ARGS...: the saver in the background, with
 # no DISPLAY and whatever variables are given.

@@ -78,6 +78,15 @@ _sway_env() {
   return 0
 }
 
+# sway_exec_as_user CMD...: becomes CMD, run as the compositor's user in its
+# session's environment. In the background its pid is then the program's
+# own, so signals reach the program itself.
+sway_exec_as_user() {
+  local SWAY_COMMAND
+  _sway_user_command "$@"
+  exec "${SWAY_COMMAND[@]}"
+}
+
 # _sway_user_command CMD...: CMD as the session's user in SWAY_COMMAND.
 # setpriv execs without forking, so the pid of a command started this way is
 # the program's own.
