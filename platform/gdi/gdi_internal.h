@@ -53,6 +53,16 @@ struct BitmapChanges {
     int blocksPerRow = 0;
     std::vector<uint32_t> blocks;  // per block, rows from the top
     std::vector<uint32_t> rows;    // per row: the latest of its blocks
+    // The latest writes themselves, counts in order: whoever wants what
+    // changed since a count no older than `logFloor` finds it here as the
+    // rectangles written, to the pixel, instead of the blocks around them
+    // (a bomb is half a block wide), and without walking every row.
+    struct Write {
+        uint32_t count;
+        RECT rect;
+    };
+    std::vector<Write> log;
+    uint32_t logFloor = 0;  // every write counted after this is in the log
     // The last plain copy into the bitmap (gdi/blit.cpp): from which bitmap
     // as it was then, with which colour tables, where to; or the last solid
     // fill, of which index. And the count after it, so that blocks counted
@@ -94,6 +104,47 @@ inline bool SameRect(const RECT &a, const RECT &b) {
 
 // The layer wrote `rect` (top-down rows) of an 8-bit bitmap.
 void NoteWritten(BitmapObject *bitmap, const RECT &rect);
+// Counts `rect` (inside the bitmap, not empty) as written with `count`,
+// which must be the bitmap's latest.
+void CountWritten(BitmapChanges &c, const RECT &rect, uint32_t count);
+// The rectangles written after `after`, in the order written, into `out`;
+// false when the log does not reach back that far.
+bool WrittenSince(const BitmapChanges &c, uint32_t after, std::vector<RECT> *out);
+// Forgets the log: only the blocks say what was written up to now.
+void DropLog(BitmapChanges &c);
+
+// Rows of rectangles as runs: for each row from the top, the columns the
+// rectangles cover there, each column once, left to right. Rectangles that
+// overlap (bombs do) are not done twice.
+template <typename Run>
+void ForEachRowRun(std::vector<RECT> &rects, Run run) {
+    if (rects.empty()) return;
+    std::sort(rects.begin(), rects.end(), [](const RECT &a, const RECT &b) { return a.top < b.top; });
+    static std::vector<RECT> active;
+    static std::vector<std::pair<LONG, LONG>> spans;
+    active.clear();
+    size_t next = 0;
+    LONG y = rects[0].top;
+    while (next < rects.size() || !active.empty()) {
+        if (active.empty() && y < rects[next].top) y = rects[next].top;
+        while (next < rects.size() && rects[next].top <= y) active.push_back(rects[next++]);
+        spans.clear();
+        for (const RECT &a : active) spans.emplace_back(a.left, a.right);
+        std::sort(spans.begin(), spans.end());
+        LONG left = spans[0].first, right = spans[0].second;
+        for (size_t i = 1; i < spans.size(); ++i) {
+            if (spans[i].first > right) {
+                run(y, left, right);
+                left = spans[i].first;
+            }
+            right = std::max(right, spans[i].second);
+        }
+        run(y, left, right);
+        ++y;
+        active.erase(std::remove_if(active.begin(), active.end(), [y](const RECT &a) { return a.bottom <= y; }),
+                     active.end());
+    }
+}
 // The program was given the address of the bits: from now on it may write
 // them behind the layer's back.
 void NoteBitsHandedOut(BitmapObject *bitmap);
@@ -189,6 +240,7 @@ struct ShownIndices {
     int blocksPerRow = 0;
     std::vector<uint8_t> indices;  // rows from the top, `width` a row
     std::vector<uint8_t> stale;    // per block: nonzero when the surface there may hold anything
+    size_t staleBlocks = 0;        // how many of them are
     uint32_t table[256] = {};
     // The last copy, when it came from a tracked bitmap straight above the
     // window's columns: the bitmap, its write count then, the rows' offset
@@ -220,11 +272,18 @@ public:
     ShownWriter &operator=(const ShownWriter &) = delete;
     // `indices[0]` lands on column r.left of row y.
     void Row(int y, const uint8_t *indices);
+    // Instead of every row: only what the source wrote since the same copy
+    // last time, as its log has it; `rowOf(y)` gives row y's indices as Row
+    // takes them. False, with nothing done, where the log cannot tell (no
+    // such copy before, a log that does not reach back, or parts of the
+    // window shown by something else): then every row goes through Row.
+    bool WriteLogged(const std::function<const uint8_t *(int)> &rowOf);
     // Queues what changed in the rows still open.
     void Finish();
 
 private:
     void CloseBand();
+    void Span(int y, const uint8_t *indices, int left, int right);
     HWND window_;
     uint32_t *surface_;
     int width_;
