@@ -407,11 +407,13 @@ void RedoWhereWritten(BitmapChanges &c, const RECT &r, Redo redo) {
     if (WrittenSince(c, after, &written)) {
         size_t kept = 0;
         for (const RECT &w : written) {
-            RECT inside = RectIntersection(w, r);
+            RECT inside = RectIntersection(ToCacheLines(w), r);
             if (!RectIsEmpty(inside)) written[kept++] = inside;
         }
         written.resize(kept);
-        ForEachRowRun(written, redo);
+        ForEachRowRun(written, [&](LONG y, const std::vector<std::pair<LONG, LONG>> &spans) {
+            for (const auto &span : spans) redo(y, span.first, span.second);
+        });
         for (const RECT &w : written) CountWritten(c, w, count);
         c.lastCopy.after = c.writes;
         return;

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
+#include <limits>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -46,6 +48,8 @@ struct PenObject : GdiObject {
 // leave alone what is as it was (gdi/changes.cpp). Every write the layer
 // makes counts one more; each block of a row (kShownBlock pixels) keeps the
 // count of the last write that touched it.
+constexpr size_t kCacheLineBytes = 64;
+
 struct BitmapChanges {
     uint64_t id = 0;        // names this record's counts; a new one when they restart
     uint32_t writes = 0;    // writes so far
@@ -113,9 +117,23 @@ bool WrittenSince(const BitmapChanges &c, uint32_t after, std::vector<RECT> *out
 // Forgets the log: only the blocks say what was written up to now.
 void DropLog(BitmapChanges &c);
 
-// Rows of rectangles as runs: for each row from the top, the columns the
-// rectangles cover there, each column once, left to right. Rectangles that
-// overlap (bombs do) are not done twice.
+// Rows of rectangles as runs, from the top row down: `run(y, spans)` for each
+// row, with the columns the rectangles cover there as [left, right) pairs,
+// each column once, left to right (a
+// bomb's place before and after a frame overlap nearly whole). Which
+// rectangles cover a row changes only where one begins or ends, so the runs
+// are worked out once for each stretch of rows between two such edges,
+// from the rectangles kept in order of their left sides. `rects` is put in
+// order of their tops.
+// A written rectangle widened to whole cache lines of an 8-bit row: they
+// are fetched whole anyway, and spans that start and end on them need no
+// odd ends. What lies in the widening was not written, so it holds the same
+// on both sides of a copy or a comparison.
+inline RECT ToCacheLines(const RECT &r) {
+    const LONG line = (LONG)kCacheLineBytes;
+    return {r.left & ~(line - 1), r.top, (r.right + line - 1) & ~(line - 1), r.bottom};
+}
+
 template <typename Run>
 void ForEachRowRun(std::vector<RECT> &rects, Run run) {
     if (rects.empty()) return;
@@ -126,21 +144,20 @@ void ForEachRowRun(std::vector<RECT> &rects, Run run) {
     size_t next = 0;
     LONG y = rects[0].top;
     while (next < rects.size() || !active.empty()) {
-        if (active.empty() && y < rects[next].top) y = rects[next].top;
-        while (next < rects.size() && rects[next].top <= y) active.push_back(rects[next++]);
-        spans.clear();
-        for (const RECT &a : active) spans.emplace_back(a.left, a.right);
-        std::sort(spans.begin(), spans.end());
-        LONG left = spans[0].first, right = spans[0].second;
-        for (size_t i = 1; i < spans.size(); ++i) {
-            if (spans[i].first > right) {
-                run(y, left, right);
-                left = spans[i].first;
-            }
-            right = std::max(right, spans[i].second);
+        if (active.empty()) y = std::max(y, rects[next].top);
+        for (; next < rects.size() && rects[next].top <= y; ++next) {
+            auto at = std::upper_bound(active.begin(), active.end(), rects[next].left,
+                                       [](LONG left, const RECT &a) { return left < a.left; });
+            active.insert(at, rects[next]);
         }
-        run(y, left, right);
-        ++y;
+        LONG until = next < rects.size() ? rects[next].top : std::numeric_limits<LONG>::max();
+        spans.clear();
+        for (const RECT &a : active) {
+            until = std::min(until, a.bottom);
+            if (!spans.empty() && a.left <= spans.back().second) spans.back().second = std::max(spans.back().second, a.right);
+            else spans.emplace_back(a.left, a.right);
+        }
+        for (; y < until; ++y) run(y, spans);
         active.erase(std::remove_if(active.begin(), active.end(), [y](const RECT &a) { return a.bottom <= y; }),
                      active.end());
     }

@@ -206,11 +206,24 @@ bool ShownWriter::WriteLogged(const std::function<const uint8_t *(int)> &rowOf) 
     for (const RECT &w : written) {
         // The source's rows lie dy_ below the window's; its columns are the window's.
         RECT inWindow = {w.left, (LONG)(w.top - dy_), w.right, (LONG)(w.bottom - dy_)};
-        RECT inside = RectIntersection(inWindow, r_);
+        RECT inside = RectIntersection(ToCacheLines(inWindow), r_);
         if (!RectIsEmpty(inside)) written[kept++] = inside;
     }
     written.resize(kept);
-    ForEachRowRun(written, [&](LONG y, LONG left, LONG right) { Span((int)y, rowOf((int)y), (int)left, (int)right); });
+    ForEachRowRun(written, [&](LONG y, const std::vector<std::pair<LONG, LONG>> &spans) {
+        const uint8_t *indices = rowOf((int)y);
+        // Between frames all of this has left the cache: the same columns a
+        // few rows down are fetched while this row is compared.
+        if (y + kRowsAhead < r_.bottom) {
+            const uint8_t *below = rowOf((int)y + kRowsAhead) - r_.left;
+            const uint8_t *shownBelow = shown_->indices.data() + (size_t)(y + kRowsAhead) * (size_t)width_;
+            for (const auto &span : spans) {
+                PrefetchSpan(shownBelow + span.first, (size_t)(span.second - span.first), true);
+                PrefetchSpan(below + span.first, (size_t)(span.second - span.first), false);
+            }
+        }
+        for (const auto &span : spans) Span((int)y, indices, (int)span.first, (int)span.second);
+    });
     return true;
 }
 
