@@ -394,13 +394,30 @@ void RememberCopy(DeviceContext *dc, const Plane &dst, const Plane &src, int64_t
     if (Repeatable(dc, dst, src)) Remember(dst.bitmap->changes, CopyKey(dst, src, dx, dy, r));
 }
 
-// Calls `redo(y, left, right)` for each run of blocks of `r` written since
-// the last remembered copy or fill, and counts what it redoes as written now:
-// it differs from what the bitmap held a moment ago.
+// Calls `redo(y, left, right)` for each run of `r` written since the last
+// remembered copy or fill, and counts what it redoes as written now: it
+// differs from what the bitmap held a moment ago. From the log, the runs are
+// what was written to the pixel; else, the blocks around it.
 template <typename Redo>
 void RedoWhereWritten(BitmapChanges &c, const RECT &r, Redo redo) {
     const uint32_t after = c.lastCopy.after;
-    const uint32_t count = after == c.writes ? after : ++c.writes;
+    if (after == c.writes) return;
+    const uint32_t count = ++c.writes;
+    static std::vector<RECT> written;
+    if (WrittenSince(c, after, &written)) {
+        size_t kept = 0;
+        for (const RECT &w : written) {
+            RECT inside = RectIntersection(ToCacheLines(w), r);
+            if (!RectIsEmpty(inside)) written[kept++] = inside;
+        }
+        written.resize(kept);
+        ForEachRowRun(written, [&](LONG y, const std::vector<std::pair<LONG, LONG>> &spans) {
+            for (const auto &span : spans) redo(y, span.first, span.second);
+        });
+        for (const RECT &w : written) CountWritten(c, w, count);
+        c.lastCopy.after = c.writes;
+        return;
+    }
     const int b0 = r.left / kShownBlock, b1 = (r.right - 1) / kShownBlock + 1;
     for (LONG y = r.top; y < r.bottom; ++y) {
         if (c.rows[(size_t)y] <= after) continue;
@@ -417,6 +434,8 @@ void RedoWhereWritten(BitmapChanges &c, const RECT &r, Redo redo) {
         }
         c.rows[(size_t)y] = count;
     }
+    // What was redone here is known by its blocks only.
+    DropLog(c);
     c.lastCopy.after = c.writes;
 }
 
@@ -524,8 +543,9 @@ BOOL Blit(HDC hdcDst, int x, int y, int w, int h, HDC hdcSrc, int sx, int sy, DW
         ForEachPiece(dstDc, r, [&](const RECT &piece) {
             ShownWriter writer(dstDc->window, reinterpret_cast<uint32_t *>(dst.top), dst.width, dst.height, lut, piece,
                                src.bitmap, dx, dy);
-            for (LONG row = piece.top; row < piece.bottom; ++row)
-                writer.Row(row, src.Row((int)(row + dy)) + (piece.left + dx));
+            auto rowOf = [&](int row) { return src.Row((int)(row + dy)) + (piece.left + dx); };
+            if (!writer.WriteLogged(rowOf))
+                for (LONG row = piece.top; row < piece.bottom; ++row) writer.Row(row, rowOf((int)row));
             writer.Finish();
         });
         return TRUE;

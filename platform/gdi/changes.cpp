@@ -12,6 +12,9 @@ namespace layer {
 namespace {
 
 constexpr int kBlock = kShownBlock;
+// Writes kept: a frame of 200 bombs logs about 400, so a copy made once a
+// frame always finds its own. Past this the older half goes.
+constexpr size_t kMaxLog = 8192;
 
 // Counts restart before they could wrap, under a new name, so nothing that
 // remembered an old count can mistake it for a new one.
@@ -21,6 +24,8 @@ void Restart(BitmapChanges &c, const BitmapObject &bitmap) {
     c.blocksPerRow = (bitmap.width + kBlock - 1) / kBlock;
     c.blocks.assign((size_t)c.blocksPerRow * (size_t)bitmap.height, 0);
     c.rows.assign((size_t)bitmap.height, 0);
+    c.log.clear();
+    c.logFloor = 0;
     c.lastCopy.valid = false;
 }
 
@@ -38,13 +43,41 @@ void NoteWritten(BitmapObject *bitmap, const RECT &rect) {
     if (c.id == 0 || c.writes == UINT32_MAX) Restart(c, *bitmap);
     RECT r = RectIntersection(rect, RECT{0, 0, bitmap->width, bitmap->height});
     if (RectIsEmpty(r)) return;
-    const uint32_t count = ++c.writes;
+    CountWritten(c, r, ++c.writes);
+}
+
+void CountWritten(BitmapChanges &c, const RECT &r, uint32_t count) {
     const int b0 = r.left / kBlock, b1 = (r.right - 1) / kBlock + 1;
     for (LONG y = r.top; y < r.bottom; ++y) {
         uint32_t *row = c.blocks.data() + (size_t)y * (size_t)c.blocksPerRow;
         std::fill(row + b0, row + b1, count);
         c.rows[(size_t)y] = count;
     }
+    // A sprite is drawn as its mask and then itself, on the same rectangle.
+    if (!c.log.empty() && SameRect(c.log.back().rect, r)) {
+        c.log.back().count = count;
+        return;
+    }
+    if (c.log.size() >= kMaxLog) {
+        size_t drop = c.log.size() / 2;
+        c.logFloor = c.log[drop - 1].count;
+        c.log.erase(c.log.begin(), c.log.begin() + (long)drop);
+    }
+    c.log.push_back({count, r});
+}
+
+bool WrittenSince(const BitmapChanges &c, uint32_t after, std::vector<RECT> *out) {
+    out->clear();
+    if (after < c.logFloor) return false;
+    auto first = std::upper_bound(c.log.begin(), c.log.end(), after,
+                                  [](uint32_t count, const BitmapChanges::Write &w) { return count < w.count; });
+    for (auto it = first; it != c.log.end(); ++it) out->push_back(it->rect);
+    return true;
+}
+
+void DropLog(BitmapChanges &c) {
+    c.log.clear();
+    c.logFloor = c.writes;
 }
 
 void NoteBitsHandedOut(BitmapObject *bitmap) {

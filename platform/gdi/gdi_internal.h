@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
+#include <limits>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -46,6 +48,8 @@ struct PenObject : GdiObject {
 // leave alone what is as it was (gdi/changes.cpp). Every write the layer
 // makes counts one more; each block of a row (kShownBlock pixels) keeps the
 // count of the last write that touched it.
+constexpr size_t kCacheLineBytes = 64;
+
 struct BitmapChanges {
     uint64_t id = 0;        // names this record's counts; a new one when they restart
     uint32_t writes = 0;    // writes so far
@@ -53,6 +57,16 @@ struct BitmapChanges {
     int blocksPerRow = 0;
     std::vector<uint32_t> blocks;  // per block, rows from the top
     std::vector<uint32_t> rows;    // per row: the latest of its blocks
+    // The latest writes themselves, counts in order: whoever wants what
+    // changed since a count no older than `logFloor` finds it here as the
+    // rectangles written, to the pixel, instead of the blocks around them
+    // (a bomb is half a block wide), and without walking every row.
+    struct Write {
+        uint32_t count;
+        RECT rect;
+    };
+    std::vector<Write> log;
+    uint32_t logFloor = 0;  // every write counted after this is in the log
     // The last plain copy into the bitmap (gdi/blit.cpp): from which bitmap
     // as it was then, with which colour tables, where to; or the last solid
     // fill, of which index. And the count after it, so that blocks counted
@@ -94,6 +108,60 @@ inline bool SameRect(const RECT &a, const RECT &b) {
 
 // The layer wrote `rect` (top-down rows) of an 8-bit bitmap.
 void NoteWritten(BitmapObject *bitmap, const RECT &rect);
+// Counts `rect` (inside the bitmap, not empty) as written with `count`,
+// which must be the bitmap's latest.
+void CountWritten(BitmapChanges &c, const RECT &rect, uint32_t count);
+// The rectangles written after `after`, in the order written, into `out`;
+// false when the log does not reach back that far.
+bool WrittenSince(const BitmapChanges &c, uint32_t after, std::vector<RECT> *out);
+// Forgets the log: only the blocks say what was written up to now.
+void DropLog(BitmapChanges &c);
+
+// Rows of rectangles as runs, from the top row down: `run(y, spans)` for each
+// row, with the columns the rectangles cover there as [left, right) pairs,
+// each column once, left to right (a
+// bomb's place before and after a frame overlap nearly whole). Which
+// rectangles cover a row changes only where one begins or ends, so the runs
+// are worked out once for each stretch of rows between two such edges,
+// from the rectangles kept in order of their left sides. `rects` is put in
+// order of their tops.
+// A written rectangle widened to whole cache lines of an 8-bit row: they
+// are fetched whole anyway, and spans that start and end on them need no
+// odd ends. What lies in the widening was not written, so it holds the same
+// on both sides of a copy or a comparison.
+inline RECT ToCacheLines(const RECT &r) {
+    const LONG line = (LONG)kCacheLineBytes;
+    return {r.left & ~(line - 1), r.top, (r.right + line - 1) & ~(line - 1), r.bottom};
+}
+
+template <typename Run>
+void ForEachRowRun(std::vector<RECT> &rects, Run run) {
+    if (rects.empty()) return;
+    std::sort(rects.begin(), rects.end(), [](const RECT &a, const RECT &b) { return a.top < b.top; });
+    static std::vector<RECT> active;
+    static std::vector<std::pair<LONG, LONG>> spans;
+    active.clear();
+    size_t next = 0;
+    LONG y = rects[0].top;
+    while (next < rects.size() || !active.empty()) {
+        if (active.empty()) y = std::max(y, rects[next].top);
+        for (; next < rects.size() && rects[next].top <= y; ++next) {
+            auto at = std::upper_bound(active.begin(), active.end(), rects[next].left,
+                                       [](LONG left, const RECT &a) { return left < a.left; });
+            active.insert(at, rects[next]);
+        }
+        LONG until = next < rects.size() ? rects[next].top : std::numeric_limits<LONG>::max();
+        spans.clear();
+        for (const RECT &a : active) {
+            until = std::min(until, a.bottom);
+            if (!spans.empty() && a.left <= spans.back().second) spans.back().second = std::max(spans.back().second, a.right);
+            else spans.emplace_back(a.left, a.right);
+        }
+        for (; y < until; ++y) run(y, spans);
+        active.erase(std::remove_if(active.begin(), active.end(), [y](const RECT &a) { return a.bottom <= y; }),
+                     active.end());
+    }
+}
 // The program was given the address of the bits: from now on it may write
 // them behind the layer's back.
 void NoteBitsHandedOut(BitmapObject *bitmap);
@@ -189,6 +257,7 @@ struct ShownIndices {
     int blocksPerRow = 0;
     std::vector<uint8_t> indices;  // rows from the top, `width` a row
     std::vector<uint8_t> stale;    // per block: nonzero when the surface there may hold anything
+    size_t staleBlocks = 0;        // how many of them are
     uint32_t table[256] = {};
     // The last copy, when it came from a tracked bitmap straight above the
     // window's columns: the bitmap, its write count then, the rows' offset
@@ -220,11 +289,18 @@ public:
     ShownWriter &operator=(const ShownWriter &) = delete;
     // `indices[0]` lands on column r.left of row y.
     void Row(int y, const uint8_t *indices);
+    // Instead of every row: only what the source wrote since the same copy
+    // last time, as its log has it; `rowOf(y)` gives row y's indices as Row
+    // takes them. False, with nothing done, where the log cannot tell (no
+    // such copy before, a log that does not reach back, or parts of the
+    // window shown by something else): then every row goes through Row.
+    bool WriteLogged(const std::function<const uint8_t *(int)> &rowOf);
     // Queues what changed in the rows still open.
     void Finish();
 
 private:
     void CloseBand();
+    void Span(int y, const uint8_t *indices, int left, int right);
     HWND window_;
     uint32_t *surface_;
     int width_;

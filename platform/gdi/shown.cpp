@@ -85,11 +85,14 @@ ShownIndices *ShownFor(Window *w, const uint32_t table[256]) {
         shown->height = w->surfaceHeight;
         shown->blocksPerRow = (shown->width + kShownBlock - 1) / kShownBlock;
         shown->indices.assign((size_t)shown->width * (size_t)shown->height, 0);
+        AdviseLargePages(shown->indices.data(), shown->indices.size());
         shown->stale.assign((size_t)shown->blocksPerRow * (size_t)shown->height, 1);
+        shown->staleBlocks = shown->stale.size();
         std::memcpy(shown->table, table, sizeof shown->table);
     } else if (std::memcmp(shown->table, table, sizeof shown->table) != 0) {
         // Other colours for the same indices: nothing shown can be trusted.
         std::fill(shown->stale.begin(), shown->stale.end(), 1);
+        shown->staleBlocks = shown->stale.size();
         std::memcpy(shown->table, table, sizeof shown->table);
     }
     return shown;
@@ -110,8 +113,13 @@ void ForgetShown(HWND window, const RECT &rect) {
     RECT r = RectIntersection(rect, RECT{0, 0, shown.width, shown.height});
     if (RectIsEmpty(r)) return;
     int b0 = r.left / kShownBlock, b1 = (r.right - 1) / kShownBlock + 1;
-    for (LONG y = r.top; y < r.bottom; ++y)
-        std::memset(shown.stale.data() + (size_t)y * (size_t)shown.blocksPerRow + b0, 1, (size_t)(b1 - b0));
+    for (LONG y = r.top; y < r.bottom; ++y) {
+        uint8_t *stale = shown.stale.data() + (size_t)y * (size_t)shown.blocksPerRow;
+        for (int b = b0; b < b1; ++b) {
+            shown.staleBlocks += stale[b] == 0;
+            stale[b] = 1;
+        }
+    }
 }
 
 ShownWriter::ShownWriter(HWND window, uint32_t *surface, int width, int height, const uint32_t table[256],
@@ -181,11 +189,56 @@ void ShownWriter::Row(int y, const uint8_t *indices) {
         if (stale[b]) {
             TakeSpan(was + a, from + a, out + a, e - a, table_);
             MarkCells(changed, a, e);
-            if (whole) stale[b] = 0;
+            if (whole) {
+                stale[b] = 0;
+                --shown_->staleBlocks;
+            }
         } else {
             UpdateSpan(was + a, from + a, out + a, e - a, table_, a, changed);
         }
     }
+}
+
+bool ShownWriter::WriteLogged(const std::function<const uint8_t *(int)> &rowOf) {
+    if (!shown_ || !since_ || shown_->staleBlocks != 0) return false;
+    static std::vector<RECT> written;
+    if (!WrittenSince(*since_, sinceWrites_, &written)) return false;
+    size_t kept = 0;
+    for (const RECT &w : written) {
+        // The source's rows lie dy_ below the window's; its columns are the window's.
+        RECT inWindow = {w.left, (LONG)(w.top - dy_), w.right, (LONG)(w.bottom - dy_)};
+        RECT inside = RectIntersection(ToCacheLines(inWindow), r_);
+        if (!RectIsEmpty(inside)) written[kept++] = inside;
+    }
+    written.resize(kept);
+    ForEachRowRun(written, [&](LONG y, const std::vector<std::pair<LONG, LONG>> &spans) {
+        const uint8_t *indices = rowOf((int)y);
+        // Between frames all of this has left the cache: the same columns a
+        // few rows down are fetched while this row is compared.
+        if (y + kRowsAhead < r_.bottom) {
+            const uint8_t *below = rowOf((int)y + kRowsAhead) - r_.left;
+            const uint8_t *shownBelow = shown_->indices.data() + (size_t)(y + kRowsAhead) * (size_t)width_;
+            for (const auto &span : spans) {
+                PrefetchSpan(shownBelow + span.first, (size_t)(span.second - span.first), true);
+                PrefetchSpan(below + span.first, (size_t)(span.second - span.first), false);
+            }
+        }
+        for (const auto &span : spans) Span((int)y, indices, (int)span.first, (int)span.second);
+    });
+    return true;
+}
+
+void ShownWriter::Span(int y, const uint8_t *indices, int left, int right) {
+    if (y / kShownBand != band_) {
+        CloseBand();
+        band_ = y / kShownBand;
+        bandTop_ = y;
+    }
+    bandBottom_ = y + 1;
+    const size_t at = (size_t)y * (size_t)width_;
+    const uint8_t *from = indices - r_.left;  // indexed by column
+    UpdateSpan(shown_->indices.data() + at + left, from + left, surface_ + at + left, right - left, table_, left,
+               bandChanged_.data());
 }
 
 void ShownWriter::CloseBand() {

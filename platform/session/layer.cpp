@@ -1,6 +1,7 @@
 // The layer's process-wide state, its start and reset, and the hooks that
 // tests use to look inside.
 #include <layer_hooks.h>
+#include <sys/mman.h>
 
 #include <cctype>
 #include <cerrno>
@@ -15,6 +16,18 @@
 #include "session/backend_choice.h"
 
 namespace layer {
+
+void AdviseLargePages(void *data, size_t bytes) {
+    constexpr uintptr_t kLargePage = 2u << 20;
+    uintptr_t start = ((uintptr_t)data + kLargePage - 1) & ~(kLargePage - 1);
+    uintptr_t end = ((uintptr_t)data + bytes) & ~(kLargePage - 1);
+    if (end <= start) return;
+    madvise((void *)start, end - start, MADV_HUGEPAGE);
+    // What is there already is made of large pages at once, not some day
+    // (Linux 6.1 and later; older kernels refuse it).
+    constexpr int kCollapse = 25;  // MADV_COLLAPSE, which older headers lack
+    madvise((void *)start, end - start, kCollapse);
+}
 
 void ResetExceptionState();  // kernel/exception.cpp
 void ResetLastError();       // kernel/kernel.cpp

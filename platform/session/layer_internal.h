@@ -57,6 +57,12 @@ inline void PrefetchSpan(const uint8_t *p, size_t n, bool forWriting) {
     }
 }
 
+// Asks for the big pages behind a large buffer (a surface, a screen-sized
+// bitmap): a frame touches a few rows of each of many 4 KB pages of them,
+// and at one page-table walk each that costs more than the bytes do. The
+// kernel may say no; nothing depends on it.
+void AdviseLargePages(void *data, size_t bytes);
+
 struct DialogState;   // user/controls/controls.h
 struct ControlState;  // user/controls/controls.h
 struct ShownIndices;  // gdi/gdi_internal.h

@@ -386,4 +386,43 @@ TEST_F(ShownTest, AnUnchangedCopySendsNothingAndOneChangedPixelOnlyItsBlock) {
     DeleteObject(hidden);
 }
 
+// More writes between two copies than the layer keeps a log of: the copy
+// into the window and the backdrop's copy over the frame must still find
+// every one of them, through the counts of the blocks.
+TEST_F(ShownTest, MoreWritesBetweenTwoCopiesThanTheLogHoldsAreAllShownAndAllUndone) {
+    Screens screens;
+    Begin(&screens);
+    HWND plain = PlainWindow(320, 240);
+    HBITMAP frame = MakeDib8(320, 240, nullptr, 0), backdrop = MakeDib8(320, 240, nullptr, 0);
+    HDC frameDc = CreateCompatibleDC(nullptr), backdropDc = CreateCompatibleDC(nullptr);
+    HGDIOBJ oldFrame = SelectObject(frameDc, frame), oldBackdrop = SelectObject(backdropDc, backdrop);
+    for (int band = 0; band < 24; ++band) Fill(backdropDc, 0, band * 10, 320, 10, RGB(band * 10, 60, 250 - band * 9));
+    HDC dc = GetDC(plain);
+    for (int frameNo = 0; frameNo < 3; ++frameNo) {
+        BitBlt(frameDc, 0, 0, 320, 240, backdropDc, 0, 0, SRCCOPY);
+        EXPECT_EQ(layer::BitmapFromHandle(backdrop)->bits, layer::BitmapFromHandle(frame)->bits)
+            << "frame " << frameNo << ": the backdrop did not cover every write";
+        // A few writes, then (in the second frame) ten thousand.
+        const int writes = frameNo == 1 ? 10000 : 40;
+        for (int i = 0; i < writes; ++i)
+            Fill(frameDc, i * 37 % 317, i * 53 % 237, 1 + i % 3, 1 + i % 2, RGB(i % 256, 255 - i % 200, 9));
+        BitBlt(dc, 0, 0, 320, 240, frameDc, 0, 0, SRCCOPY);
+        layer::FlushPresent();
+        int w = 0, h = 0;
+        std::vector<uint32_t> pixels = layer::WindowPixels(plain, &w, &h);
+        EXPECT_EQ(pixels, screens.byWindow[(uintptr_t)plain].pixels) << "frame " << frameNo;
+        // What a copy made in full would show: a window that forgot what it showed.
+        if (layer::Window *record = layer::FindWindowRecord(plain)) record->shown.reset();
+        BitBlt(dc, 0, 0, 320, 240, frameDc, 0, 0, SRCCOPY);
+        EXPECT_EQ(pixels, layer::WindowPixels(plain, &w, &h)) << "frame " << frameNo << ": a write was not shown";
+    }
+    ReleaseDC(plain, dc);
+    SelectObject(frameDc, oldFrame);
+    SelectObject(backdropDc, oldBackdrop);
+    DeleteDC(frameDc);
+    DeleteDC(backdropDc);
+    DeleteObject(frame);
+    DeleteObject(backdrop);
+}
+
 }  // namespace
