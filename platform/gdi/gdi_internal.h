@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "gdi/region.h"
+#include "session/layer_internal.h"
 
 namespace layer {
 
@@ -48,8 +49,6 @@ struct PenObject : GdiObject {
 // leave alone what is as it was (gdi/changes.cpp). Every write the layer
 // makes counts one more; each block of a row (kShownBlock pixels) keeps the
 // count of the last write that touched it.
-constexpr size_t kCacheLineBytes = 64;
-
 struct BitmapChanges {
     uint64_t id = 0;        // names this record's counts; a new one when they restart
     uint32_t writes = 0;    // writes so far
@@ -130,7 +129,7 @@ void DropLog(BitmapChanges &c);
 // odd ends. What lies in the widening was not written, so it holds the same
 // on both sides of a copy or a comparison.
 inline RECT ToCacheLines(const RECT &r) {
-    const LONG line = (LONG)kCacheLineBytes;
+    const LONG line = (LONG)kCacheLine;
     return {r.left & ~(line - 1), r.top, (r.right + line - 1) & ~(line - 1), r.bottom};
 }
 
