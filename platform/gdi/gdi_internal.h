@@ -91,7 +91,7 @@ struct BitmapObject : GdiObject {
     int bitsPixel = 1;
     bool dib = false;
     size_t stride = 0;     // bytes per row, DWORD-aligned for DIB sections
-    std::vector<uint8_t> bits;        // rows in the DIB's own order
+    PixelVector<uint8_t> bits;        // rows in the DIB's own order
     std::vector<RGBQUAD> colorTable;  // 1 << bitsPixel entries for an indexed DIB, else none
     // Names the table's contents: two bitmaps with the same number hold the
     // same colours, so copies between them need no colour matching. A new
@@ -254,7 +254,7 @@ struct ShownIndices {
     int width = 0;
     int height = 0;
     int blocksPerRow = 0;
-    std::vector<uint8_t> indices;  // rows from the top, `width` a row
+    PixelVector<uint8_t> indices;  // rows from the top, `width` a row
     std::vector<uint8_t> stale;    // per block: nonzero when the surface there may hold anything
     size_t staleBlocks = 0;        // how many of them are
     uint32_t table[256] = {};

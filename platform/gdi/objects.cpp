@@ -29,7 +29,6 @@ std::unique_ptr<BitmapObject> NewDibSection(int width, int height, bool topDown,
     bitmap->dib = true;
     bitmap->stride = stride;
     bitmap->bits.assign(stride * (size_t)height, 0);
-    AdviseLargePages(bitmap->bits.data(), bitmap->bits.size());
     // An indexed section always has a full table; entries it was not given
     // are black, as the system fills them.
     if (bitsPixel <= 8) table.resize((size_t)1 << bitsPixel, RGBQUAD{0, 0, 0, 0});

@@ -85,7 +85,6 @@ ShownIndices *ShownFor(Window *w, const uint32_t table[256]) {
         shown->height = w->surfaceHeight;
         shown->blocksPerRow = (shown->width + kShownBlock - 1) / kShownBlock;
         shown->indices.assign((size_t)shown->width * (size_t)shown->height, 0);
-        AdviseLargePages(shown->indices.data(), shown->indices.size());
         shown->stale.assign((size_t)shown->blocksPerRow * (size_t)shown->height, 1);
         shown->staleBlocks = shown->stale.size();
         std::memcpy(shown->table, table, sizeof shown->table);

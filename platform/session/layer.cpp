@@ -17,16 +17,38 @@
 
 namespace layer {
 
-void AdviseLargePages(void *data, size_t bytes) {
-    constexpr uintptr_t kLargePage = 2u << 20;
-    uintptr_t start = ((uintptr_t)data + kLargePage - 1) & ~(kLargePage - 1);
-    uintptr_t end = ((uintptr_t)data + bytes) & ~(kLargePage - 1);
-    if (end <= start) return;
-    madvise((void *)start, end - start, MADV_HUGEPAGE);
-    // What is there already is made of large pages at once, not some day
-    // (Linux 6.1 and later; older kernels refuse it).
-    constexpr int kCollapse = 25;  // MADV_COLLAPSE, which older headers lack
-    madvise((void *)start, end - start, kCollapse);
+namespace {
+
+bool TakesLargePages(size_t bytes) { return bytes >= kLargePage / 2; }
+
+size_t WholeLargePages(size_t bytes) { return (bytes + kLargePage - 1) & ~(kLargePage - 1); }
+
+}  // namespace
+
+void *AllocatePixels(size_t bytes) {
+    if (!TakesLargePages(bytes))
+        return ::operator new(bytes ? bytes : 1, std::align_val_t(kCacheLine));
+    if (bytes > SIZE_MAX - 2 * kLargePage) throw std::bad_alloc();
+    // A large page's worth more than asked for, so that a large page
+    // boundary lies in the first one; what lies before it and past the
+    // whole pages goes back at once.
+    const size_t whole = WholeLargePages(bytes);
+    void *mapped = mmap(nullptr, whole + kLargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) throw std::bad_alloc();
+    const uintptr_t at = (uintptr_t)mapped;
+    const uintptr_t start = (at + kLargePage - 1) & ~(kLargePage - 1);
+    if (start > at) munmap(mapped, start - at);
+    if (const size_t tail = at + whole + kLargePage - (start + whole)) munmap((void *)(start + whole), tail);
+    // Untouched yet, so the first write of each page brings a large one
+    // when the kernel has one to give; nothing depends on it.
+    madvise((void *)start, whole, MADV_HUGEPAGE);
+    return (void *)start;
+}
+
+void FreePixels(void *p, size_t bytes) {
+    if (!p) return;
+    if (TakesLargePages(bytes)) munmap(p, WholeLargePages(bytes));
+    else ::operator delete(p, std::align_val_t(kCacheLine));
 }
 
 void ResetExceptionState();  // kernel/exception.cpp

@@ -29,22 +29,35 @@ constexpr int kMaActivate = 1;
 constexpr int kMaActivateAndEat = 2;
 constexpr int kMaNoActivateAndEat = 4;
 
-// Storage that starts on a cache line, so that 16 pixels of a surface row at
-// a column that is a multiple of 16 fill exactly one line.
+// Storage for pixel buffers (surfaces, bitmaps, what windows show). Each
+// starts on a cache line, so that 16 pixels of a surface row at a column
+// that is a multiple of 16 fill exactly one line. One of half a large page
+// or more starts on a large page and takes whole ones, asked for as large
+// pages before anything is written: a frame touches a few rows of each of
+// many 4 KB pages of such a buffer, and at one page-table walk each that
+// costs more than the bytes do.
 constexpr size_t kCacheLine = 64;
+constexpr size_t kLargePage = 2u << 20;
+void *AllocatePixels(size_t bytes);
+void FreePixels(void *p, size_t bytes);
 template <typename T>
-struct LineAligned {
+struct PixelStorage {
     typedef T value_type;
-    LineAligned() = default;
+    PixelStorage() = default;
     template <typename U>
-    LineAligned(const LineAligned<U> &) {}
-    T *allocate(size_t n) { return static_cast<T *>(::operator new(n * sizeof(T), std::align_val_t(kCacheLine))); }
-    void deallocate(T *p, size_t) { ::operator delete(p, std::align_val_t(kCacheLine)); }
+    PixelStorage(const PixelStorage<U> &) {}
+    T *allocate(size_t n) {
+        if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+        return static_cast<T *>(AllocatePixels(n * sizeof(T)));
+    }
+    void deallocate(T *p, size_t n) { FreePixels(p, n * sizeof(T)); }
     template <typename U>
-    bool operator==(const LineAligned<U> &) const { return true; }
+    bool operator==(const PixelStorage<U> &) const { return true; }
     template <typename U>
-    bool operator!=(const LineAligned<U> &) const { return false; }
+    bool operator!=(const PixelStorage<U> &) const { return false; }
 };
+template <typename T>
+using PixelVector = std::vector<T, PixelStorage<T>>;
 
 // Frames touch short spans of many rows, mostly out of the cache; the same
 // columns a few rows down are what comes next, so they are asked for while
@@ -56,12 +69,6 @@ inline void PrefetchSpan(const uint8_t *p, size_t n, bool forWriting) {
         else __builtin_prefetch(p + i, 0);
     }
 }
-
-// Asks for the big pages behind a large buffer (a surface, a screen-sized
-// bitmap): a frame touches a few rows of each of many 4 KB pages of them,
-// and at one page-table walk each that costs more than the bytes do. The
-// kernel may say no; nothing depends on it.
-void AdviseLargePages(void *data, size_t bytes);
 
 struct DialogState;   // user/controls/controls.h
 struct ControlState;  // user/controls/controls.h
@@ -103,7 +110,7 @@ struct Window {
     bool erase = false;
     bool destroying = false;
     bool ncDestroyed = false;
-    std::vector<uint32_t, LineAligned<uint32_t>> pixels;  // the client surface, 0x00RRGGBB
+    PixelVector<uint32_t> pixels;  // the client surface, 0x00RRGGBB
     int surfaceWidth = 0;
     int surfaceHeight = 0;
     // The 8-bit indices the surface was last converted from, where it was

@@ -313,7 +313,6 @@ void SizeSurface(Window *w) {
     w->surfaceWidth = std::min<int>(w->client.right - w->client.left, kMaxSurfaceSide);
     w->surfaceHeight = std::min<int>(w->client.bottom - w->client.top, kMaxSurfaceSide);
     w->pixels.assign((size_t)w->surfaceWidth * (size_t)w->surfaceHeight, 0);
-    AdviseLargePages(w->pixels.data(), w->pixels.size() * sizeof(uint32_t));
     w->shown.reset();
 }
 

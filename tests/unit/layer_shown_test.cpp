@@ -272,7 +272,7 @@ TEST_F(ShownTest, MixedDrawingOnAWindowShowsWhatConvertingEverythingShows) {
             }
             if (throughLayer) {
                 BitBlt(otherDc, 0, 0, 240, 160, frameDc, 0, 0, SRCCOPY);
-                const std::vector<uint8_t> &held = layer::BitmapFromHandle(frame)->bits;
+                const auto &held = layer::BitmapFromHandle(frame)->bits;
                 if (twinParted.empty() && std::memcmp(held.data(), twinBits, stride * 160) != 0)
                     twinParted = "step " + std::to_string(step);
             } else {
