@@ -40,13 +40,13 @@ bool DcSurface(DeviceContext *dc, Surface *surface) {
     if (!dc->window) return false;
     Window *w = FindWindowRecord(dc->window);
     if (!w) return false;
-    if (w->desktop && w->pixels.empty()) {
+    if (w->desktop && !w->pixels) {
         // The screen DC's surface is made on first use: most runs never draw
         // on the desktop.
         SizeSurface(w);
     }
-    if (w->pixels.empty()) return false;
-    surface->pixels = w->pixels.data();
+    if (!w->pixels) return false;
+    surface->pixels = w->pixels;
     surface->width = w->surfaceWidth;
     surface->height = w->surfaceHeight;
     return true;

@@ -126,7 +126,7 @@ ShownWriter::ShownWriter(HWND window, uint32_t *surface, int width, int height, 
     : window_(window), surface_(surface), width_(width), r_(r), table_(table), shown_(nullptr), dy_(dy),
       bandChanged_(Scratch<uint8_t, 0>()), open_(Scratch<RECT, 0>()), next_(Scratch<RECT, 1>()) {
     Window *w = FindWindowRecord(window);
-    if (w && w->pixels.data() == surface && w->surfaceWidth == width && w->surfaceHeight == height)
+    if (w && w->pixels == surface && w->surfaceWidth == width && w->surfaceHeight == height)
         shown_ = ShownFor(w, table);
     open_.clear();
     if (!shown_) return;

@@ -263,7 +263,8 @@ std::vector<uint32_t> WindowPixels(HWND window, int *width, int *height) {
     }
     if (width) *width = w->surfaceWidth;
     if (height) *height = w->surfaceHeight;
-    return std::vector<uint32_t>(w->pixels.begin(), w->pixels.end());
+    if (!w->pixels) return {};
+    return std::vector<uint32_t>(w->pixels, w->pixels + (size_t)w->surfaceWidth * (size_t)w->surfaceHeight);
 }
 
 int LiveGdiObjects() { return CountLiveGdiObjects(); }

@@ -62,7 +62,7 @@ using PixelVector = std::vector<T, PixelStorage<T>>;
 // Frames touch short spans of many rows, mostly out of the cache; the same
 // columns a few rows down are what comes next, so they are asked for while
 // this row is worked on.
-constexpr int kRowsAhead = 4;
+constexpr int kRowsAhead = 12;
 inline void PrefetchSpan(const uint8_t *p, size_t n, bool forWriting) {
     for (size_t i = 0; i < n; i += kCacheLine) {
         if (forWriting) __builtin_prefetch(p + i, 1);
@@ -110,7 +110,11 @@ struct Window {
     bool erase = false;
     bool destroying = false;
     bool ncDestroyed = false;
-    PixelVector<uint32_t> pixels;  // the client surface, 0x00RRGGBB
+    // The client surface, 0x00RRGGBB, `surfaceWidth` a row: in memory the
+    // backend lent for it (SurfaceMemory), else in `ownPixels`; null when
+    // the window has none.
+    uint32_t *pixels = nullptr;
+    PixelVector<uint32_t> ownPixels;
     int surfaceWidth = 0;
     int surfaceHeight = 0;
     // The 8-bit indices the surface was last converted from, where it was

@@ -22,10 +22,10 @@ bool IsSeeThrough(const Window *w) {
 // (coordinates of `out`). Children from `stopAt` up are left out.
 void Compose(HWND hwnd, uint32_t *out, int width, int x, int y, RECT clip, HWND stopAt) {
     Window *w = FindWindowRecord(hwnd);
-    if (!w || w->pixels.empty()) return;
+    if (!w || !w->pixels) return;
     clip = RectIntersection(clip, {x, y, x + w->surfaceWidth, y + w->surfaceHeight});
     for (LONG row = clip.top; row < clip.bottom; ++row) {
-        const uint32_t *from = w->pixels.data() + (size_t)(row - y) * (size_t)w->surfaceWidth;
+        const uint32_t *from = w->pixels + (size_t)(row - y) * (size_t)w->surfaceWidth;
         uint32_t *to = out + (size_t)row * (size_t)width;
         for (LONG col = clip.left; col < clip.right; ++col) to[col] = from[col - x];
     }
@@ -47,7 +47,7 @@ void Compose(HWND hwnd, uint32_t *out, int width, int x, int y, RECT clip, HWND 
 void ComposeUnder(HWND hwnd, HDC hdc) {
     Window *w = FindWindowRecord(hwnd);
     DeviceContext *dc = DcFromHandle(hdc);
-    if (!w || !dc || !IsSeeThrough(w) || w->pixels.empty() || !FindWindowRecord(w->parent)) return;
+    if (!w || !dc || !IsSeeThrough(w) || !w->pixels || !FindWindowRecord(w->parent)) return;
     int dx = w->rect.left + w->client.left, dy = w->rect.top + w->client.top;
     RECT all = {0, 0, w->surfaceWidth, w->surfaceHeight};
     // Only where the DC may draw: the rest of the surface is up to date.
@@ -55,7 +55,7 @@ void ComposeUnder(HWND hwnd, HDC hdc) {
     for (const RECT &part : parts) {
         RECT r = RectIntersection(part, all);
         if (RectIsEmpty(r)) continue;
-        Compose(w->parent, w->pixels.data(), w->surfaceWidth, -dx, -dy, r, hwnd);
+        Compose(w->parent, w->pixels, w->surfaceWidth, -dx, -dy, r, hwnd);
         MarkDirty(hwnd, r);
     }
 }

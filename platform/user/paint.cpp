@@ -147,8 +147,8 @@ void FlushPresent() {
         if (entry.second.empty()) continue;
         for (const RECT &r : entry.second) RevealChange((HWND)entry.first, r);
         Window *w = FindWindowRecord((HWND)entry.first);
-        if (!w || w->desktop || w->pixels.empty()) continue;
-        s.backend->Present(entry.first, w->pixels.data(), w->surfaceWidth, w->surfaceHeight, entry.second);
+        if (!w || w->desktop || !w->pixels) continue;
+        s.backend->Present(entry.first, w->pixels, w->surfaceWidth, w->surfaceHeight, entry.second);
     }
 }
 

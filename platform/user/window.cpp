@@ -312,7 +312,19 @@ void SizeSurface(Window *w) {
     constexpr int kMaxSurfaceSide = 8192;
     w->surfaceWidth = std::min<int>(w->client.right - w->client.left, kMaxSurfaceSide);
     w->surfaceHeight = std::min<int>(w->client.bottom - w->client.top, kMaxSurfaceSide);
-    w->pixels.assign((size_t)w->surfaceWidth * (size_t)w->surfaceHeight, 0);
+    w->pixels = nullptr;
+    w->ownPixels.clear();
+    w->ownPixels.shrink_to_fit();
+    // A large surface lives where the display reads it, if the backend can
+    // lend such memory: the frame is then shown without a copy.
+    constexpr size_t kLentFrom = 256 * 1024;
+    const size_t count = (size_t)w->surfaceWidth * (size_t)w->surfaceHeight;
+    if (!w->desktop && count * sizeof(uint32_t) >= kLentFrom)
+        w->pixels = S().backend->SurfaceMemory((uintptr_t)w->handle, w->surfaceWidth, w->surfaceHeight);
+    if (!w->pixels && count) {
+        w->ownPixels.assign(count, 0);
+        w->pixels = w->ownPixels.data();
+    }
     w->shown.reset();
 }
 

@@ -83,6 +83,7 @@ struct Image {
     XImage *image = nullptr;
     XShmSegmentInfo shm = {};
     bool shared = false;
+    bool lent = false;  // the layer keeps the window's surface in it: nothing to copy
     int width = 0;
     int height = 0;
 };
@@ -166,6 +167,7 @@ public:
     bool Interactive() const override { return true; }
     void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
                  const std::vector<RECT> &dirty) override;
+    uint32_t *SurfaceMemory(uintptr_t window, int width, int height) override;
     bool WaitForEvents(int timeoutMs, InputSink &sink) override;
     void SetCursorVisible(bool visible) override;
     void WarpPointer(int x, int y) override;
@@ -628,6 +630,19 @@ void X11Backend::FreeImage(Image *image) {
     *image = Image();
 }
 
+uint32_t *X11Backend::SurfaceMemory(uintptr_t window, int width, int height) {
+    NativeWindow *w = Find(window);
+    if (!w || !shm_ || width <= 0 || height <= 0 || !x11::LayoutIsNative(layout_)) return nullptr;
+    // The image the window is shown from becomes the surface itself: the
+    // server reads the frame where the layer wrote it.
+    FreeImage(&w->image);
+    if (!MakeImage(&w->image, width, height)) return nullptr;
+    XImage *x = w->image.image;
+    if (!w->image.shared || x->bytes_per_line != width * 4) return nullptr;
+    w->image.lent = true;
+    return reinterpret_cast<uint32_t *>(x->data);
+}
+
 void X11Backend::Present(uintptr_t window, const uint32_t *pixels, int width, int height,
                          const std::vector<RECT> &dirty) {
     NativeWindow *w = Find(window);
@@ -637,7 +652,11 @@ void X11Backend::Present(uintptr_t window, const uint32_t *pixels, int width, in
     if (width != w->area.right - w->area.left || height != w->area.bottom - w->area.top)
         PlaceNativeWindow(window, RECT{w->area.left, w->area.top, w->area.left + width, w->area.top + height});
     Image &image = w->image;
-    if (!image.image || image.width != width || image.height != height) {
+    const bool inPlace = image.lent && (const char *)pixels == image.image->data;
+    // Memory lent to the layer stays until the layer asks again or the
+    // window goes, whatever it is asked to show meanwhile.
+    if (image.lent && !inPlace) return;
+    if (!inPlace && (!image.image || image.width != width || image.height != height)) {
         FreeImage(&image);
         if (!MakeImage(&image, width, height)) return;
     }
@@ -648,7 +667,7 @@ void X11Backend::Present(uintptr_t window, const uint32_t *pixels, int width, in
         RECT area;
         if (!ClipToSurface(part, width, height, &area)) continue;
         int columns = area.right - area.left;
-        for (LONG y = area.top; y < area.bottom; ++y) {
+        for (LONG y = area.top; y < area.bottom && !inPlace; ++y) {
             uint8_t *row = (uint8_t *)x->data + (size_t)y * (size_t)x->bytes_per_line + (size_t)area.left * bytesPerPixel;
             x11::ConvertRow(pixels + (size_t)y * (size_t)width + area.left, columns, layout_, row);
         }
@@ -807,7 +826,9 @@ bool X11Backend::Handle(XEvent &event, InputSink &sink) {
         uintptr_t gone = event.xdestroywindow.window;
         if (NativeWindow *w = Find(gone)) {
             // The server has let go of it already; only our side remains.
-            FreeImage(&w->image);
+            // A surface the layer keeps in the image goes with the window's
+            // record, when the layer is done with it.
+            if (!w->image.lent) FreeImage(&w->image);
             sink.NativeWindowGone(gone);
             return true;
         }
