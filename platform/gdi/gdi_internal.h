@@ -247,8 +247,15 @@ void DcDrawn(DeviceContext *dc, const RECT &rect);
 // (MarkDirty), so they are converted again by the next copy.
 
 constexpr int kShownBlock = 128;  // pixels of a row whose writes are counted and looked at as one
-constexpr int kShownCell = 32;    // pixels of a row presented as one
-constexpr int kShownBand = 16;    // rows whose changed cells are presented as one rectangle
+constexpr int kShownCell = 16;    // pixels of a row presented as one
+constexpr int kShownBand = 16;    // rows whose changed cells are gathered into rectangles at once
+
+// The rows of a band in which a cell of it changed: [top, bottom), none
+// while bottom is 0.
+struct ShownCell {
+    int top = 0;
+    int bottom = 0;
+};
 
 struct ShownIndices {
     int width = 0;
@@ -313,11 +320,10 @@ private:
     int64_t dy_ = 0;
     ShownIndices::Source nextSource_;
     int band_ = -1;
-    int bandTop_ = 0, bandBottom_ = 0;
     // Scratch that outlives the writer, so a frame allocates nothing: per
-    // cell of the band whether it changed, and the rectangles still growing
+    // cell of the band the rows it changed in, and the rectangles still growing
     // downwards (left to right) with those of the band being closed.
-    std::vector<uint8_t> &bandChanged_;
+    std::vector<ShownCell> &bandCells_;
     std::vector<RECT> &open_;
     std::vector<RECT> &next_;
 };

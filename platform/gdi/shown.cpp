@@ -46,17 +46,21 @@ inline void TakeSpan(uint8_t *__restrict was, const uint8_t *__restrict now, uin
     ExpandIndices(out, now, n, table);
 }
 
-// Marks the cells columns [c0, c1) fall in as changed.
-inline void MarkCells(uint8_t *changed, int c0, int c1) {
-    for (int c = c0 / kShownCell; c <= (c1 - 1) / kShownCell; ++c) changed[c] = 1;
+// Marks the cells columns [c0, c1) fall in as changed in row y. Rows come
+// from the top down, so a cell's first row is the first one marked.
+inline void MarkCells(ShownCell *cells, int c0, int c1, int y) {
+    for (int c = c0 / kShownCell; c <= (c1 - 1) / kShownCell; ++c) {
+        if (cells[c].bottom == 0) cells[c].top = y;
+        cells[c].bottom = y + 1;
+    }
 }
 
 // Brings `n` indices of what the window shows up to `now`, a 16-index piece
 // at a time: a piece that differs is stored and converted, one that does not
 // is left alone, so the surface's cache lines behind it are not touched.
-// The cells (of the band's changed flags) behind what differed are marked.
+// The cells of the band behind what differed are marked in `row`.
 inline void UpdateSpan(uint8_t *__restrict was, const uint8_t *__restrict now, uint32_t *__restrict out, int n,
-                       const uint32_t *__restrict table, int column, uint8_t *__restrict changed) {
+                       const uint32_t *__restrict table, int column, int row, ShownCell *__restrict cells) {
     int i = 0;
     for (; i + 16 <= n; i += 16) {
         Bytes16 x, y;
@@ -68,11 +72,11 @@ inline void UpdateSpan(uint8_t *__restrict was, const uint8_t *__restrict now, u
         if ((halves[0] | halves[1]) == 0) continue;
         std::memcpy(was + i, &y, 16);
         StorePiece(out + i, now + i, table);
-        MarkCells(changed, column + i, column + i + 16);
+        MarkCells(cells, column + i, column + i + 16, row);
     }
     if (i < n && std::memcmp(was + i, now + i, (size_t)(n - i)) != 0) {
         TakeSpan(was + i, now + i, out + i, n - i, table);
-        MarkCells(changed, column + i, column + n);
+        MarkCells(cells, column + i, column + n, row);
     }
 }
 
@@ -124,13 +128,13 @@ void ForgetShown(HWND window, const RECT &rect) {
 ShownWriter::ShownWriter(HWND window, uint32_t *surface, int width, int height, const uint32_t table[256],
                          const RECT &r, const BitmapObject *source, int64_t dx, int64_t dy)
     : window_(window), surface_(surface), width_(width), r_(r), table_(table), shown_(nullptr), dy_(dy),
-      bandChanged_(Scratch<uint8_t, 0>()), open_(Scratch<RECT, 0>()), next_(Scratch<RECT, 1>()) {
+      bandCells_(Scratch<ShownCell, 0>()), open_(Scratch<RECT, 0>()), next_(Scratch<RECT, 1>()) {
     Window *w = FindWindowRecord(window);
     if (w && w->pixels == surface && w->surfaceWidth == width && w->surfaceHeight == height)
         shown_ = ShownFor(w, table);
     open_.clear();
     if (!shown_) return;
-    bandChanged_.assign((size_t)((shown_->width + kShownCell - 1) / kShownCell), 0);
+    bandCells_.assign((size_t)((shown_->width + kShownCell - 1) / kShownCell), ShownCell{});
     // A source straight above the window's columns keeps its counts by the
     // same blocks as the window.
     if (source && dx == 0 && ChangesTracked(*source)) {
@@ -158,12 +162,10 @@ void ShownWriter::Row(int y, const uint8_t *indices) {
     if (y / kShownBand != band_) {
         CloseBand();
         band_ = y / kShownBand;
-        bandTop_ = y;
     }
-    bandBottom_ = y + 1;
     uint8_t *was = shown_->indices.data() + (size_t)y * (size_t)width_;
     uint8_t *stale = shown_->stale.data() + (size_t)y * (size_t)shown_->blocksPerRow;
-    uint8_t *changed = bandChanged_.data();
+    ShownCell *cells = bandCells_.data();
     const uint8_t *from = indices - x0;  // indexed by column
     const int b0 = x0 / kShownBlock, b1 = (x1 - 1) / kShownBlock + 1;
     // Blocks the source has not written since the window took its indices
@@ -187,13 +189,13 @@ void ShownWriter::Row(int y, const uint8_t *indices) {
         e = std::min(e, x1);
         if (stale[b]) {
             TakeSpan(was + a, from + a, out + a, e - a, table_);
-            MarkCells(changed, a, e);
+            MarkCells(cells, a, e, y);
             if (whole) {
                 stale[b] = 0;
                 --shown_->staleBlocks;
             }
         } else {
-            UpdateSpan(was + a, from + a, out + a, e - a, table_, a, changed);
+            UpdateSpan(was + a, from + a, out + a, e - a, table_, a, y, cells);
         }
     }
 }
@@ -231,31 +233,35 @@ void ShownWriter::Span(int y, const uint8_t *indices, int left, int right) {
     if (y / kShownBand != band_) {
         CloseBand();
         band_ = y / kShownBand;
-        bandTop_ = y;
     }
-    bandBottom_ = y + 1;
     const size_t at = (size_t)y * (size_t)width_;
     const uint8_t *from = indices - r_.left;  // indexed by column
     UpdateSpan(shown_->indices.data() + at + left, from + left, surface_ + at + left, right - left, table_, left,
-               bandChanged_.data());
+               y, bandCells_.data());
 }
 
 void ShownWriter::CloseBand() {
     if (band_ < 0) return;
-    // Runs of changed cells become rectangles; one that continues a run of
-    // the same columns in the band above grows instead.
+    // Runs of changed cells become rectangles over the rows that changed in
+    // them (a bomb that moved changes its top and bottom rows, little in
+    // between); one that continues a run of the same columns just above
+    // grows instead.
     next_.clear();
     const int b0 = r_.left / kShownCell, b1 = (r_.right - 1) / kShownCell + 1;
     size_t o = 0;
     for (int b = b0; b < b1;) {
-        if (!bandChanged_[(size_t)b]) {
+        if (bandCells_[(size_t)b].bottom == 0) {
             ++b;
             continue;
         }
         int e = b;
-        while (e < b1 && bandChanged_[(size_t)e]) bandChanged_[(size_t)e++] = 0;
-        RECT run = {std::max<LONG>(r_.left, b * kShownCell), bandTop_, std::min<LONG>(r_.right, e * kShownCell),
-                    bandBottom_};
+        LONG top = std::numeric_limits<LONG>::max(), bottom = 0;
+        for (; e < b1 && bandCells_[(size_t)e].bottom != 0; ++e) {
+            top = std::min<LONG>(top, bandCells_[(size_t)e].top);
+            bottom = std::max<LONG>(bottom, bandCells_[(size_t)e].bottom);
+            bandCells_[(size_t)e] = ShownCell{};
+        }
+        RECT run = {std::max<LONG>(r_.left, b * kShownCell), top, std::min<LONG>(r_.right, e * kShownCell), bottom};
         while (o < open_.size() && open_[o].left < run.left) QueuePresent(window_, open_[o++]);
         if (o < open_.size() && open_[o].left == run.left && open_[o].right == run.right &&
             open_[o].bottom == run.top) {

@@ -358,8 +358,21 @@ TEST_F(ShownTest, AnUnchangedCopySendsNothingAndOneChangedPixelOnlyItsBlock) {
     layer::FlushPresent();
     EXPECT_EQ(1, screens.presents);
     EXPECT_EQ(1, screens.rects);
-    EXPECT_EQ(32 * 16, screens.area) << "one pixel sends its cell of 32 columns in its band of 16 rows";
+    EXPECT_EQ(layer::kShownCell, screens.area) << "one pixel sends its cell, in the one row it changed in";
     int w = 0, h = 0;
+    EXPECT_EQ(layer::WindowPixels(plain, &w, &h), screens.byWindow[(uintptr_t)plain].pixels);
+
+    // The same cell changed in the last row of one band and the first of
+    // the next, and far below: the two rows go as one rectangle, the third
+    // alone, and nothing in between.
+    screens.rects = 0;
+    screens.area = 0;
+    const int band = layer::kShownBand, column = 3 * layer::kShownCell;
+    for (int row : {band - 1, band, 5 * band + 2}) bits[row * 320 + column] ^= 1;
+    BitBlt(dc, 0, 0, 320, 240, frameDc, 0, 0, SRCCOPY);
+    layer::FlushPresent();
+    EXPECT_EQ(2, screens.rects);
+    EXPECT_EQ(3 * layer::kShownCell, screens.area);
     EXPECT_EQ(layer::WindowPixels(plain, &w, &h), screens.byWindow[(uintptr_t)plain].pixels);
 
     // A bitmap only the layer wrote, until the program asks for its pixels
