@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "gdi/region.h"
+#include "gdi/row_runs.h"
 #include "session/layer_internal.h"
 
 namespace layer {
@@ -116,14 +117,6 @@ bool WrittenSince(const BitmapChanges &c, uint32_t after, std::vector<RECT> *out
 // Forgets the log: only the blocks say what was written up to now.
 void DropLog(BitmapChanges &c);
 
-// Rows of rectangles as runs, from the top row down: `run(y, spans)` for each
-// row, with the columns the rectangles cover there as [left, right) pairs,
-// each column once, left to right (a
-// bomb's place before and after a frame overlap nearly whole). Which
-// rectangles cover a row changes only where one begins or ends, so the runs
-// are worked out once for each stretch of rows between two such edges,
-// from the rectangles kept in order of their left sides. `rects` is put in
-// order of their tops.
 // A written rectangle widened to whole cache lines of an 8-bit row: they
 // are fetched whole anyway, and spans that start and end on them need no
 // odd ends. What lies in the widening was not written, so it holds the same
@@ -133,34 +126,6 @@ inline RECT ToCacheLines(const RECT &r) {
     return {r.left & ~(line - 1), r.top, (r.right + line - 1) & ~(line - 1), r.bottom};
 }
 
-template <typename Run>
-void ForEachRowRun(std::vector<RECT> &rects, Run run) {
-    if (rects.empty()) return;
-    std::sort(rects.begin(), rects.end(), [](const RECT &a, const RECT &b) { return a.top < b.top; });
-    static std::vector<RECT> active;
-    static std::vector<std::pair<LONG, LONG>> spans;
-    active.clear();
-    size_t next = 0;
-    LONG y = rects[0].top;
-    while (next < rects.size() || !active.empty()) {
-        if (active.empty()) y = std::max(y, rects[next].top);
-        for (; next < rects.size() && rects[next].top <= y; ++next) {
-            auto at = std::upper_bound(active.begin(), active.end(), rects[next].left,
-                                       [](LONG left, const RECT &a) { return left < a.left; });
-            active.insert(at, rects[next]);
-        }
-        LONG until = next < rects.size() ? rects[next].top : std::numeric_limits<LONG>::max();
-        spans.clear();
-        for (const RECT &a : active) {
-            until = std::min(until, a.bottom);
-            if (!spans.empty() && a.left <= spans.back().second) spans.back().second = std::max(spans.back().second, a.right);
-            else spans.emplace_back(a.left, a.right);
-        }
-        for (; y < until; ++y) run(y, spans);
-        active.erase(std::remove_if(active.begin(), active.end(), [y](const RECT &a) { return a.bottom <= y; }),
-                     active.end());
-    }
-}
 // The program was given the address of the bits: from now on it may write
 // them behind the layer's back.
 void NoteBitsHandedOut(BitmapObject *bitmap);

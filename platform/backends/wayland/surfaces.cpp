@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "backends/clip.h"
+#include "gdi/row_runs.h"
 #include "backends/wayland/wayland_backend.h"
 
 namespace layer {
@@ -392,23 +393,31 @@ void WaylandBackend::PresentSurfaces(NativeWindow &window, const uint32_t *pixel
         copy.insert(copy.end(), parts.begin(), parts.end());
         // (A new buffer's own rectangle is in its pixels: the clip brings it
         // back to the window's.)
+        std::vector<RECT> clipped;
         for (const RECT &stale : copy) {
             RECT r;
-            if (!ClipToSurface(stale, width, height, &r)) continue;
-            size_t columns = (size_t)(r.right - r.left);
-            if (f == 1) {
-                for (LONG y = r.top; y < r.bottom; ++y)
-                    std::memcpy(back->data + (size_t)y * (size_t)width + r.left,
-                                pixels + (size_t)y * (size_t)width + r.left, columns * 4);
-                continue;
-            }
-            for (LONG y = r.top; y < r.bottom; ++y) {
-                const uint32_t *from = pixels + (size_t)y * (size_t)width + r.left;
-                uint32_t *row = back->data + (size_t)y * f * (size_t)bufferWidth + (size_t)r.left * f;
-                for (size_t x = 0; x < columns; ++x)
-                    for (int k = 0; k < f; ++k) row[x * f + k] = from[x];
-                for (int k = 1; k < f; ++k)
-                    std::memcpy(row + (size_t)k * bufferWidth, row, columns * f * 4);
+            if (ClipToSurface(stale, width, height, &r)) clipped.push_back(r);
+        }
+        if (f == 1) {
+            // What the buffer missed and what is new overlap nearly whole (a
+            // bomb a few rows on): each pixel is copied once.
+            ForEachRowRun(clipped, [&](LONG y, const std::vector<std::pair<LONG, LONG>> &spans) {
+                const size_t at = (size_t)y * (size_t)width;
+                for (const auto &span : spans)
+                    std::memcpy(back->data + at + span.first, pixels + at + span.first,
+                                (size_t)(span.second - span.first) * 4);
+            });
+        } else {
+            for (const RECT &r : clipped) {
+                size_t columns = (size_t)(r.right - r.left);
+                for (LONG y = r.top; y < r.bottom; ++y) {
+                    const uint32_t *from = pixels + (size_t)y * (size_t)width + r.left;
+                    uint32_t *row = back->data + (size_t)y * f * (size_t)bufferWidth + (size_t)r.left * f;
+                    for (size_t x = 0; x < columns; ++x)
+                        for (int k = 0; k < f; ++k) row[x * f + k] = from[x];
+                    for (int k = 1; k < f; ++k)
+                        std::memcpy(row + (size_t)k * bufferWidth, row, columns * f * 4);
+                }
             }
         }
         for (const RECT &p : parts) AddRect(&s->damage, p);
