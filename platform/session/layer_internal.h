@@ -62,7 +62,7 @@ using PixelVector = std::vector<T, PixelStorage<T>>;
 // Frames touch short spans of many rows, mostly out of the cache; the same
 // columns a few rows down are what comes next, so they are asked for while
 // this row is worked on.
-constexpr int kRowsAhead = 12;
+constexpr int kRowsAhead = 4;
 inline void PrefetchSpan(const uint8_t *p, size_t n, bool forWriting) {
     for (size_t i = 0; i < n; i += kCacheLine) {
         if (forWriting) __builtin_prefetch(p + i, 1);
