@@ -58,9 +58,24 @@ trap finish EXIT
 trap 'exit 130' INT TERM
 
 TICKS=$(getconf CLK_TCK)
-# CPU ticks (user + system) a process has used so far.
-cpu_ticks() { awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
-percent() { awk -v t="$1" -v hz="$TICKS" -v s="$2" 'BEGIN { printf "%.1f", 100 * t / hz / s }'; }
+# CPU time a process has used so far, in nanoseconds: the scheduler's own
+# count for each of its threads where the kernel keeps one (the 10 ms ticks
+# of /proc/PID/stat are coarse beside a saver's fraction of a percent), else
+# the ticks.
+cpu_ns() {
+  local sum=0 ns task found=
+  for task in /proc/"$1"/task/*/schedstat; do
+    read -r ns _ <"$task" 2>/dev/null && [[ $ns =~ ^[0-9]+$ ]] || continue
+    sum=$((sum + ns))
+    found=1
+  done
+  if [[ -n $found ]]; then
+    echo "$sum"
+  else
+    awk -v hz="$TICKS" '{ sub(/^.*\) /, ""); printf "%.0f\n", ($12 + $13) * 1e9 / hz }' "/proc/$1/stat" 2>/dev/null || echo 0
+  fi
+}
+percent() { awk -v ns="$1" -v s="$2" 'BEGIN { printf "%.2f", 100 * ns / 1e9 / s }'; }
 
 xsession_start_display "${GEOMETRY}x24" || die "no Xvfb"
 root=$(xwininfo -root | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')
@@ -79,13 +94,14 @@ measure() {
   local pids=("$pid") names=("saver")
   while (($#)); do names+=("$1"); pids+=("$2"); shift 2; done
   local before=() i
-  for i in "${!pids[@]}"; do before[i]=$(cpu_ticks "${pids[i]}"); done
-  local started=$SECONDS
+  for i in "${!pids[@]}"; do before[i]=$(cpu_ns "${pids[i]}"); done
+  local started=$EPOCHREALTIME
   sleep "$SPAN"
-  local took=$((SECONDS - started))
+  local took
+  took=$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }')
   local line="$label ($GEOMETRY, ${took} s):" share
   for i in "${!pids[@]}"; do
-    share=$(percent $(($(cpu_ticks "${pids[i]}") - before[i])) "$took")
+    share=$(percent $(($(cpu_ns "${pids[i]}") - before[i])) "$took")
     ((i)) || printf -v "SHARE_$label" '%s' "$share"
     line+=" ${names[i]} $share%"
   done
