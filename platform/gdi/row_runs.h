@@ -15,11 +15,10 @@ namespace layer {
 // Rows of rectangles as runs, from the top row down: `run(y, spans)` for each
 // row, with the columns the rectangles cover there as [left, right) pairs,
 // each column once, left to right (a bomb's place before and after a frame
-// overlap nearly whole). Which
-// rectangles cover a row changes only where one begins or ends, so the runs
-// are worked out once for each stretch of rows between two such edges,
-// from the rectangles kept in order of their left sides. `rects` is put in
-// order of their tops.
+// overlap nearly whole). Which rectangles cover a row changes only where one
+// begins or ends, so the runs are worked out once for each stretch of rows
+// between two such edges, from the rectangles kept in order of their left
+// sides. `rects` is put in order of their tops.
 template <typename Run>
 void ForEachRowRun(std::vector<RECT> &rects, Run run) {
     if (rects.empty()) return;
