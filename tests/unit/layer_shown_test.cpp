@@ -473,6 +473,8 @@ TEST_F(ShownTest, ALargeSurfaceInMemoryTheDisplayLentIsDrawnAndShownFromThere) {
         int w = 0, h = 0;
         std::vector<uint32_t> pixels = layer::WindowPixels(plain, &w, &h);
         EXPECT_EQ(memory, pixels) << "step " << step;
+        EXPECT_NE(0u, memory[(size_t)(20 + step * 30) * 320 + (size_t)(10 + step * 40)])
+            << "step " << step << ": the fill is in the lent memory";
         EXPECT_EQ(pixels, screens.byWindow[(uintptr_t)plain].pixels) << "step " << step;
     }
     ReleaseDC(plain, dc);
