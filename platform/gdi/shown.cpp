@@ -59,20 +59,31 @@ inline void MarkCells(ShownCell *cells, int c0, int c1, int y) {
 // at a time: a piece that differs is stored and converted, one that does not
 // is left alone, so the surface's cache lines behind it are not touched.
 // The cells of the band behind what differed are marked in `row`.
+// Which pieces differ is found first, up to 32 at once and without a branch
+// each: changed and unchanged pieces alternate at a bomb's edges, and a
+// branch per piece was mispredicted there as often as not.
 inline void UpdateSpan(uint8_t *__restrict was, const uint8_t *__restrict now, uint32_t *__restrict out, int n,
                        const uint32_t *__restrict table, int column, int row, ShownCell *__restrict cells) {
     int i = 0;
-    for (; i + 16 <= n; i += 16) {
-        Bytes16 x, y;
-        std::memcpy(&x, was + i, 16);
-        std::memcpy(&y, now + i, 16);
-        Bytes16 d = x ^ y;
-        uint64_t halves[2];
-        std::memcpy(halves, &d, 16);
-        if ((halves[0] | halves[1]) == 0) continue;
-        std::memcpy(was + i, &y, 16);
-        StorePiece(out + i, now + i, table);
-        MarkCells(cells, column + i, column + i + 16, row);
+    while (i + 16 <= n) {
+        const int pieces = std::min((n - i) / 16, 32);
+        uint32_t differ = 0;
+        for (int k = 0; k < pieces; ++k) {
+            Bytes16 x, y;
+            std::memcpy(&x, was + i + 16 * k, 16);
+            std::memcpy(&y, now + i + 16 * k, 16);
+            Bytes16 d = x ^ y;
+            uint64_t halves[2];
+            std::memcpy(halves, &d, 16);
+            differ |= (uint32_t)((halves[0] | halves[1]) != 0) << k;
+        }
+        for (; differ != 0; differ &= differ - 1) {
+            const int at = i + 16 * __builtin_ctz(differ);
+            std::memcpy(was + at, now + at, 16);
+            StorePiece(out + at, now + at, table);
+            MarkCells(cells, column + at, column + at + 16, row);
+        }
+        i += 16 * pieces;
     }
     if (i < n && std::memcmp(was + i, now + i, (size_t)(n - i)) != 0) {
         TakeSpan(was + i, now + i, out + i, n - i, table);
