@@ -4,21 +4,12 @@
 // child of the foreign window named on the command line. Pixels reach the
 // server through MIT-SHM where the server can see our memory, else in plain
 // requests, and only the part of a window that changed.
-#include "backends/backend.h"
+#include "backends/x11/x11_backend.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XShm.h>
 #include <X11/extensions/Xinerama.h>
 #include <X11/extensions/Xrandr.h>
-#include <X11/keysym.h>
-#include <errno.h>
-#include <poll.h>
-#include <sys/ipc.h>
-#include <sys/shm.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,34 +18,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <layer_hooks.h>
-#include <map>
-#include <set>
-#include <vector>
-
-#include "session/termination.h"
-#include "backends/clip.h"
-#include "backends/keys.h"
-#include "backends/x11/translate.h"
 
 namespace layer {
-namespace {
+namespace x11 {
 
-// Xlib's own handler ends the process on any protocol error. Ours only
-// counts them: a request on a window that another process has destroyed
-// meanwhile is an everyday event for a preview, not a reason to die.
-// Callers that must know compare the count around a round trip.
 unsigned long protocolErrors = 0;
 int CountProtocolError(Display *, XErrorEvent *) {
     ++protocolErrors;
     return 0;
 }
 
-long long MonotonicMs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
+namespace {
 
 bool SameNoCase(const std::string &a, const char *b) {
     size_t n = std::strlen(b);
@@ -79,46 +53,6 @@ std::string Latin1ToUtf8(const std::string &text) {
     return out;
 }
 
-struct Image {
-    XImage *image = nullptr;
-    XShmSegmentInfo shm = {};
-    bool shared = false;
-    bool lent = false;  // the layer keeps the window's surface in it: nothing to copy
-    int width = 0;
-    int height = 0;
-};
-
-struct NativeWindow {
-    bool topLevel = false;
-    bool takesInput = false;  // the full-screen window: keyboard and pointer are ours once it shows
-    bool lowered = false;     // a window on the root itself stays below everything
-    bool managed = false;     // a top-level window a window manager may frame, place and focus
-    bool fixedSize = false;   // tells a window manager it cannot be resized
-    bool mapped = false;
-    bool publishesText = false;  // a label of a dialog: its text is readable from outside
-    uintptr_t foreignParent = 0;
-    RECT area = {0, 0, 0, 0};  // where the server has it, in the parent's coordinates
-    Image image;
-};
-
-enum AtomIndex {
-    kWmProtocols,
-    kWmDeleteWindow,
-    kNetWmName,
-    kUtf8String,
-    kNetWmPid,
-    kNetActiveWindow,
-    kNetClientList,
-    kNetWmWindowType,
-    kNetWmWindowTypeDialog,
-    kNetWmWindowTypeNormal,
-    kWin32Class,
-    kVantrelRun,
-    kVantrelText,
-    kNetWorkarea,
-    kNetCurrentDesktop,
-    kAtomCount
-};
 const char *const kAtomNames[kAtomCount] = {
     "WM_PROTOCOLS", "WM_DELETE_WINDOW", "_NET_WM_NAME", "UTF8_STRING", "_NET_WM_PID", "_NET_ACTIVE_WINDOW",
     "_NET_CLIENT_LIST", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG", "_NET_WM_WINDOW_TYPE_NORMAL",
@@ -136,101 +70,7 @@ const char *const kAtomNames[kAtomCount] = {
     "_NET_WORKAREA", "_NET_CURRENT_DESKTOP",
 };
 
-// How long the full-screen window keeps asking for the keyboard and pointer
-// when another client holds them (a menu that was open, say).
-constexpr int kGrabRetryMs = 5000;
-constexpr int kGrabRetryIntervalMs = 100;
-
-class X11Backend final : public Backend {
-public:
-    static std::unique_ptr<Backend> Create(const char *displayName, std::string *why);
-    ~X11Backend() override;
-
-    const char *Name() const override { return "x11"; }
-
-    void ScreenSize(int *width, int *height) override {
-        *width = DisplayWidth(display_, screen_);
-        *height = DisplayHeight(display_, screen_);
-    }
-    std::vector<Monitor> Monitors() override;
-    void ShareDisplay(const DisplayShare &share) override { run_ = share.run; }
-    bool SavesMonitorsApart() const override { return true; }
-    uintptr_t DesktopWindow() override { return root_; }
-
-    uintptr_t CreateNativeWindow(const NativeWindowRequest &request) override;
-    void DestroyNativeWindow(uintptr_t window) override;
-    void ShowNativeWindow(uintptr_t window, bool visible) override;
-    void SetNativeTitle(uintptr_t window, const std::string &title) override;
-    void RaiseNativeWindow(uintptr_t window) override;
-    void PlaceNativeWindow(uintptr_t window, const RECT &clientArea) override;
-    void FocusNativeWindow(uintptr_t window) override;
-    bool Interactive() const override { return true; }
-    void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
-                 const std::vector<RECT> &dirty) override;
-    uint32_t *SurfaceMemory(uintptr_t window, int width, int height) override;
-    bool WaitForEvents(int timeoutMs, InputSink &sink) override;
-    void SetCursorVisible(bool visible) override;
-    void WarpPointer(int x, int y) override;
-    bool PointerPosition(int *x, int *y) override;
-    uintptr_t FindForeignWindow(const char *className, const char *title) override;
-    bool IsForeignWindow(uintptr_t window) override;
-    bool ForeignWindowRect(uintptr_t window, RECT *screenRect) override;
-
-private:
-    X11Backend() = default;
-
-    NativeWindow *Find(uintptr_t window) {
-        auto it = windows_.find(window);
-        return it == windows_.end() ? nullptr : &it->second;
-    }
-    void SetTitleProperties(Window window, const std::string &title);
-    void SetTextProperty(Window window, const std::string &text);
-    void SetManagerHints(Window window, const NativeWindowRequest &request, const NativeWindow &record);
-    void SetSizeHints(Window window, const NativeWindow &record);
-    void ReportPlace(Window window, InputSink &sink);
-    bool MakeImage(Image *image, int width, int height);
-    void FreeImage(Image *image);
-    bool Handle(XEvent &event, InputSink &sink);
-    void MovePointer(InputSink &sink, int x, int y);
-    void TakeInput(Window window);
-    void RetryInput();
-    bool ReadText(Window window, Atom property, std::string *text);
-    bool ReadWorkArea(RECT *area);
-
-    Display *display_ = nullptr;
-    int screen_ = 0;
-    Window root_ = 0;
-    Visual *visual_ = nullptr;
-    int depth_ = 0;
-    Colormap colormap_ = 0;
-    bool ownColormap_ = false;
-    x11::PixelLayout layout_;
-    bool shm_ = false;
-    GC gc_ = nullptr;
-    Cursor blank_ = 0;
-    bool cursorHidden_ = false;
-    unsigned int numLockMask_ = 0;
-    Atom atoms_[kAtomCount] = {};
-    XErrorHandler previousHandler_ = nullptr;
-    std::map<uintptr_t, NativeWindow> windows_;
-    std::set<uintptr_t> watchedParents_;  // foreign windows whose end we hear of
-    bool pointerKnown_ = false;
-    int pointerX_ = 0;
-    int pointerY_ = 0;
-    // A dialog the layer activated before the server had it on the screen:
-    // it takes the keyboard once it is.
-    Window focusWanted_ = 0;
-    // A full-screen window still waiting for the keyboard and pointer.
-    Window inputWanted_ = 0;
-    long long inputDeadline_ = 0;
-    long long nextInputTry_ = 0;
-    // RandR's event numbers, or -1 without it; a change reported once for
-    // each batch of its events.
-    int randrEvents_ = -1;
-    bool displayChanged_ = false;
-    // The run of processes, one per monitor, this one is part of; "" alone.
-    std::string run_;
-};
+}  // namespace
 
 std::unique_ptr<Backend> X11Backend::Create(const char *displayName, std::string *why) {
     const char *name = displayName ? displayName : std::getenv("DISPLAY");
@@ -567,362 +407,6 @@ void X11Backend::RaiseNativeWindow(uintptr_t window) {
     XFlush(display_);
 }
 
-bool X11Backend::MakeImage(Image *image, int width, int height) {
-    image->width = width;
-    image->height = height;
-    if (shm_) {
-        XImage *x = XShmCreateImage(display_, visual_, (unsigned)depth_, ZPixmap, nullptr, &image->shm, (unsigned)width,
-                                    (unsigned)height);
-        if (x) {
-            size_t size = (size_t)x->bytes_per_line * (size_t)height;
-            image->shm.shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
-            if (image->shm.shmid >= 0) {
-                void *address = shmat(image->shm.shmid, nullptr, 0);
-                if (address != (void *)-1) {
-                    image->shm.shmaddr = x->data = (char *)address;
-                    image->shm.readOnly = False;
-                    unsigned long errorsBefore = protocolErrors;
-                    Bool attached = XShmAttach(display_, &image->shm);
-                    XSync(display_, False);
-                    // The segment goes when both sides have let go of it,
-                    // however this process ends.
-                    shmctl(image->shm.shmid, IPC_RMID, nullptr);
-                    if (attached && protocolErrors == errorsBefore) {
-                        image->image = x;
-                        image->shared = true;
-                        return true;
-                    }
-                    shmdt(address);
-                } else {
-                    shmctl(image->shm.shmid, IPC_RMID, nullptr);
-                }
-            }
-            x->data = nullptr;
-            XDestroyImage(x);
-        }
-        // The server cannot see our memory (a display on another machine):
-        // plain requests from now on.
-        shm_ = false;
-    }
-    XImage *x = XCreateImage(display_, visual_, (unsigned)depth_, ZPixmap, 0, nullptr, (unsigned)width,
-                             (unsigned)height, 32, 0);
-    if (!x) return false;
-    x->data = (char *)std::calloc((size_t)x->bytes_per_line, (size_t)height);
-    if (!x->data) {
-        XDestroyImage(x);
-        return false;
-    }
-    image->image = x;
-    image->shared = false;
-    return true;
-}
-
-void X11Backend::FreeImage(Image *image) {
-    if (!image->image) return;
-    if (image->shared) {
-        XShmDetach(display_, &image->shm);
-        image->image->data = nullptr;
-        XDestroyImage(image->image);
-        shmdt(image->shm.shmaddr);
-    } else {
-        XDestroyImage(image->image);  // frees the pixels too
-    }
-    *image = Image();
-}
-
-uint32_t *X11Backend::SurfaceMemory(uintptr_t window, int width, int height) {
-    NativeWindow *w = Find(window);
-    if (!w || !shm_ || width <= 0 || height <= 0 || !x11::LayoutIsNative(layout_)) return nullptr;
-    // The image the window is shown from becomes the surface itself: the
-    // server reads the frame where the layer wrote it.
-    FreeImage(&w->image);
-    if (!MakeImage(&w->image, width, height)) return nullptr;
-    XImage *x = w->image.image;
-    if (!w->image.shared || x->bytes_per_line != width * 4) return nullptr;
-    w->image.lent = true;
-    return reinterpret_cast<uint32_t *>(x->data);
-}
-
-void X11Backend::Present(uintptr_t window, const uint32_t *pixels, int width, int height,
-                         const std::vector<RECT> &dirty) {
-    NativeWindow *w = Find(window);
-    if (!w || !pixels || dirty.empty()) return;
-    // A window the layer resized without saying so (a control that sized
-    // itself) shows its whole new surface.
-    if (width != w->area.right - w->area.left || height != w->area.bottom - w->area.top)
-        PlaceNativeWindow(window, RECT{w->area.left, w->area.top, w->area.left + width, w->area.top + height});
-    Image &image = w->image;
-    const bool inPlace = image.lent && (const char *)pixels == image.image->data;
-    // Memory lent to the layer stays until the layer asks again or the
-    // window goes, whatever it is asked to show meanwhile.
-    if (image.lent && !inPlace) return;
-    if (!inPlace && (!image.image || image.width != width || image.height != height)) {
-        FreeImage(&image);
-        if (!MakeImage(&image, width, height)) return;
-    }
-    XImage *x = image.image;
-    int bytesPerPixel = x->bits_per_pixel / 8;
-    bool sent = false;
-    for (const RECT &part : dirty) {
-        RECT area;
-        if (!ClipToSurface(part, width, height, &area)) continue;
-        int columns = area.right - area.left;
-        for (LONG y = area.top; y < area.bottom && !inPlace; ++y) {
-            uint8_t *row = (uint8_t *)x->data + (size_t)y * (size_t)x->bytes_per_line + (size_t)area.left * bytesPerPixel;
-            x11::ConvertRow(pixels + (size_t)y * (size_t)width + area.left, columns, layout_, row);
-        }
-        unsigned rows = (unsigned)(area.bottom - area.top);
-        if (image.shared)
-            XShmPutImage(display_, (Window)window, gc_, x, area.left, area.top, area.left, area.top,
-                         (unsigned)columns, rows, False);
-        else
-            XPutImage(display_, (Window)window, gc_, x, area.left, area.top, area.left, area.top, (unsigned)columns,
-                      rows);
-        sent = true;
-    }
-    if (!sent) return;
-    if (image.shared) {
-        // The server reads the segment when it gets to the requests; the
-        // next frame must not be written into it before then.
-        XSync(display_, False);
-    } else {
-        XFlush(display_);
-    }
-}
-
-void X11Backend::MovePointer(InputSink &sink, int x, int y) {
-    if (pointerKnown_ && x == pointerX_ && y == pointerY_) return;
-    pointerKnown_ = true;
-    pointerX_ = x;
-    pointerY_ = y;
-    sink.PointerMoved(x, y);
-}
-
-void X11Backend::TakeInput(Window window) {
-    if (!run_.empty()) {
-        // One process of the run holds the keyboard, whichever asks first;
-        // the others ask again until it is free (its monitor went, say).
-        // The pointer is left to the window under it, so that each process
-        // hears the movements over its own monitor.
-        if (inputWanted_ != window) XSetInputFocus(display_, window, RevertToParent, CurrentTime);
-        if (XGrabKeyboard(display_, window, True, GrabModeAsync, GrabModeAsync, CurrentTime) == GrabSuccess) {
-            inputWanted_ = 0;
-            return;
-        }
-        inputWanted_ = window;
-        inputDeadline_ = LLONG_MAX;
-        nextInputTry_ = MonotonicMs() + kGrabRetryIntervalMs;
-        return;
-    }
-    XSetInputFocus(display_, window, RevertToParent, CurrentTime);
-    int keyboard = XGrabKeyboard(display_, window, True, GrabModeAsync, GrabModeAsync, CurrentTime);
-    int pointer = XGrabPointer(display_, window, True, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
-                               GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
-    if (keyboard == GrabSuccess && pointer == GrabSuccess) {
-        inputWanted_ = 0;
-        return;
-    }
-    if (keyboard == GrabSuccess) XUngrabKeyboard(display_, CurrentTime);
-    if (pointer == GrabSuccess) XUngrabPointer(display_, CurrentTime);
-    long long now = MonotonicMs();
-    if (inputWanted_ != window) {
-        inputWanted_ = window;
-        inputDeadline_ = now + kGrabRetryMs;
-    }
-    nextInputTry_ = now + kGrabRetryIntervalMs;
-}
-
-void X11Backend::RetryInput() {
-    if (!inputWanted_) return;
-    long long now = MonotonicMs();
-    if (now >= inputDeadline_) {
-        inputWanted_ = 0;
-        return;
-    }
-    if (now >= nextInputTry_) TakeInput(inputWanted_);
-}
-
-bool X11Backend::Handle(XEvent &event, InputSink &sink) {
-    if (randrEvents_ >= 0 &&
-        (event.type == randrEvents_ + RRScreenChangeNotify || event.type == randrEvents_ + RRNotify)) {
-        if (event.type == randrEvents_ + RRScreenChangeNotify) XRRUpdateConfiguration(&event);
-        displayChanged_ = true;
-        return false;
-    }
-    switch (event.type) {
-    case Expose: {
-        if (!Find(event.xexpose.window)) return false;
-        const XExposeEvent &e = event.xexpose;
-        sink.Exposed(e.window, RECT{e.x, e.y, e.x + e.width, e.y + e.height});
-        return true;
-    }
-    case KeyPress:
-    case KeyRelease: {
-        KeySym unshifted = XLookupKeysym(&event.xkey, 0);
-        KeySym shifted = XLookupKeysym(&event.xkey, 1);
-        UINT vk = VirtualKeyForKeysyms(unshifted, shifted, (event.xkey.state & numLockMask_) != 0);
-        sink.KeyChanged(vk, event.type == KeyPress, (event.xkey.state & Mod1Mask) != 0);
-        return true;
-    }
-    case ButtonPress:
-    case ButtonRelease: {
-        MovePointer(sink, event.xbutton.x_root, event.xbutton.y_root);
-        bool down = event.type == ButtonPress;
-        x11::PointerButton button = x11::TranslateButton(event.xbutton.button);
-        switch (button.action) {
-        case x11::PointerAction::Left: sink.ButtonChanged(Button::Left, down); break;
-        case x11::PointerAction::Middle: sink.ButtonChanged(Button::Middle, down); break;
-        case x11::PointerAction::Right: sink.ButtonChanged(Button::Right, down); break;
-        // A wheel step is a press and a release; one turn is reported.
-        case x11::PointerAction::Wheel:
-            if (down) sink.WheelTurned(button.wheelDelta, false);
-            break;
-        case x11::PointerAction::HorizontalWheel:
-            if (down) sink.WheelTurned(button.wheelDelta, true);
-            break;
-        case x11::PointerAction::Ignored: break;
-        }
-        return true;
-    }
-    case MotionNotify: {
-        // Only where the pointer is now matters; moves still queued are
-        // folded into the last one.
-        while (XCheckTypedWindowEvent(display_, event.xmotion.window, MotionNotify, &event)) {
-        }
-        MovePointer(sink, event.xmotion.x_root, event.xmotion.y_root);
-        return true;
-    }
-    case MapNotify:
-        if (NativeWindow *w = Find(event.xmap.window)) {
-            w->mapped = true;
-            if (w->takesInput) TakeInput(event.xmap.window);
-            if (w->managed) {
-                if (focusWanted_ == event.xmap.window) FocusNativeWindow(event.xmap.window);
-                ReportPlace(event.xmap.window, sink);
-                return true;
-            }
-        }
-        return false;
-    case UnmapNotify:
-        if (NativeWindow *w = Find(event.xunmap.window)) w->mapped = false;
-        return false;
-    case ConfigureNotify:
-    case ReparentNotify: {
-        Window window = event.type == ConfigureNotify ? event.xconfigure.window : event.xreparent.window;
-        NativeWindow *w = Find(window);
-        if (!w || !w->managed) return false;
-        ReportPlace(window, sink);
-        return true;
-    }
-    case FocusIn: {
-        const XFocusChangeEvent &e = event.xfocus;
-        if (!x11::FocusChosenForWindow(e.mode, e.detail)) return false;
-        NativeWindow *w = Find(e.window);
-        if (!w || !w->managed) return false;
-        sink.NativeWindowFocused(e.window);
-        return true;
-    }
-    case DestroyNotify: {
-        uintptr_t gone = event.xdestroywindow.window;
-        if (NativeWindow *w = Find(gone)) {
-            // The server has let go of it already; only our side remains.
-            // A surface the layer keeps in the image goes with the window's
-            // record, when the layer is done with it.
-            if (!w->image.lent) FreeImage(&w->image);
-            sink.NativeWindowGone(gone);
-            return true;
-        }
-        if (watchedParents_.erase(gone)) {
-            sink.NativeWindowGone(gone);
-            return true;
-        }
-        return false;
-    }
-    case MappingNotify:
-        // Key symbols are looked up in Xlib's copy of the keyboard map; a
-        // layout switch (or a tool adding a key) makes it stale.
-        if (event.xmapping.request == MappingKeyboard || event.xmapping.request == MappingModifier)
-            XRefreshKeyboardMapping(&event.xmapping);
-        return false;
-    case ClientMessage:
-        if (event.xclient.message_type == atoms_[kWmProtocols] && event.xclient.format == 32 &&
-            (Atom)event.xclient.data.l[0] == atoms_[kWmDeleteWindow] && Find(event.xclient.window)) {
-            sink.CloseRequested(event.xclient.window);
-            return true;
-        }
-        return false;
-    }
-    return false;
-}
-
-bool X11Backend::WaitForEvents(int timeoutMs, InputSink &sink) {
-    long long deadline = timeoutMs > 0 ? MonotonicMs() + timeoutMs : 0;
-    int wake = TerminationWakeDescriptor();
-    bool reported = false;
-    for (;;) {
-        while (XPending(display_)) {
-            XEvent event;
-            XNextEvent(display_, &event);
-            if (Handle(event, sink)) reported = true;
-        }
-        if (displayChanged_) {
-            displayChanged_ = false;
-            sink.DisplayChanged();
-            reported = true;
-        }
-        RetryInput();
-        if (reported || timeoutMs == 0) return reported;
-        int left = -1;
-        if (timeoutMs > 0) {
-            long long remaining = deadline - MonotonicMs();
-            if (remaining <= 0) return false;
-            left = (int)remaining;
-        }
-        if (inputWanted_) {
-            int untilRetry = (int)std::max<long long>(0, nextInputTry_ - MonotonicMs());
-            left = left < 0 ? untilRetry : std::min(left, untilRetry);
-        }
-        XFlush(display_);
-        struct pollfd fds[2] = {{ConnectionNumber(display_), POLLIN, 0}, {wake, POLLIN, 0}};
-        int ready = poll(fds, wake >= 0 ? 2 : 1, left);
-        if (ready < 0 && errno != EINTR) return reported;
-        // A request to end the run is the layer's to act on.
-        if (ready > 0 && wake >= 0 && (fds[1].revents & POLLIN)) return true;
-    }
-}
-
-void X11Backend::SetCursorVisible(bool visible) {
-    cursorHidden_ = !visible;
-    for (auto &entry : windows_) {
-        if (cursorHidden_)
-            XDefineCursor(display_, (Window)entry.first, blank_);
-        else
-            XUndefineCursor(display_, (Window)entry.first);
-    }
-    XFlush(display_);
-}
-
-void X11Backend::WarpPointer(int x, int y) {
-    XWarpPointer(display_, None, root_, 0, 0, 0, 0, x, y);
-    XFlush(display_);
-    // The layer has reported this move itself; the server's motion event
-    // for it must not come as a second one.
-    pointerKnown_ = true;
-    pointerX_ = x;
-    pointerY_ = y;
-}
-
-bool X11Backend::PointerPosition(int *x, int *y) {
-    Window rootReturn, child;
-    int rootX, rootY, windowX, windowY;
-    unsigned int buttons;
-    if (!XQueryPointer(display_, root_, &rootReturn, &child, &rootX, &rootY, &windowX, &windowY, &buttons))
-        return false;  // on another screen of the display
-    *x = rootX;
-    *y = rootY;
-    return true;
-}
-
 bool X11Backend::ReadText(Window window, Atom property, std::string *text) {
     Atom type;
     int format;
@@ -1078,11 +562,12 @@ bool X11Backend::ForeignWindowRect(uintptr_t window, RECT *screenRect) {
     return true;
 }
 
-}  // namespace
+
+}  // namespace x11
 
 std::unique_ptr<Backend> CreateX11Backend(const char *displayName, std::string *why) {
     std::string ignored;
-    return X11Backend::Create(displayName, why ? why : &ignored);
+    return x11::X11Backend::Create(displayName, why ? why : &ignored);
 }
 
 }  // namespace layer
