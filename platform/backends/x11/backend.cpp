@@ -23,12 +23,16 @@ namespace layer {
 namespace x11 {
 
 unsigned long protocolErrors = 0;
+
+namespace {
+
+// Xlib's own handler ends the process on any protocol error. Ours only
+// counts them: a request on a window that another process has destroyed
+// meanwhile is an everyday event for a preview, not a reason to die.
 int CountProtocolError(Display *, XErrorEvent *) {
     ++protocolErrors;
     return 0;
 }
-
-namespace {
 
 bool SameNoCase(const std::string &a, const char *b) {
     size_t n = std::strlen(b);

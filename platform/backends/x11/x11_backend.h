@@ -22,12 +22,10 @@
 namespace layer {
 namespace x11 {
 
-// Xlib's own handler ends the process on any protocol error. Ours only
-// counts them: a request on a window that another process has destroyed
-// meanwhile is an everyday event for a preview, not a reason to die.
-// Callers that must know compare the count around a round trip.
+// Protocol errors so far (the backend's handler counts them instead of
+// ending the process): callers that must know compare the count around a
+// round trip.
 extern unsigned long protocolErrors;
-int CountProtocolError(Display *, XErrorEvent *);
 
 inline long long MonotonicMs() {
     struct timespec ts;
