@@ -17,6 +17,16 @@ struct GdiTable {
     bool stockMade = false;
     static constexpr uintptr_t kStockBase = 0x00A00000;
     static constexpr uintptr_t kFirstDynamic = 0x00B00000;
+    // The handles looked up lately, by the low bits of their numbers: a
+    // frame looks up the same few DCs and bitmaps hundreds of times. An
+    // object leaves before it is freed.
+    struct Recent {
+        uintptr_t handle = 0;
+        GdiObject *object = nullptr;
+    };
+    static constexpr size_t kRecent = 32;
+    Recent recent[kRecent];
+    static size_t Slot(uintptr_t handle) { return (handle >> 2) % kRecent; }
 };
 
 GdiTable &Table() {
@@ -140,9 +150,14 @@ void MakeStockObjects() {
 
 GdiObject *GdiLookup(HGDIOBJ handle) {
     MakeStockObjects();
-    auto &objects = Table().objects;
-    auto it = objects.find((uintptr_t)handle);
-    return it == objects.end() ? nullptr : it->second.get();
+    GdiTable &t = Table();
+    const uintptr_t h = (uintptr_t)handle;
+    GdiTable::Recent &recent = t.recent[GdiTable::Slot(h)];
+    if (recent.object && recent.handle == h) return recent.object;
+    auto it = t.objects.find(h);
+    if (it == t.objects.end()) return nullptr;
+    recent = {h, it->second.get()};
+    return recent.object;
 }
 
 HGDIOBJ GdiAdd(std::unique_ptr<GdiObject> object) {
@@ -174,7 +189,10 @@ void GdiRemove(HGDIOBJ handle) {
         if (BitmapObject *bitmap = BitmapFromHandle(dc->bitmap); bitmap && bitmap->selectedInto == handle)
             bitmap->selectedInto = nullptr;
     }
-    Table().objects.erase((uintptr_t)handle);
+    GdiTable &t = Table();
+    GdiTable::Recent &recent = t.recent[GdiTable::Slot((uintptr_t)handle)];
+    if (recent.handle == (uintptr_t)handle) recent = {};
+    t.objects.erase((uintptr_t)handle);
     for (HGDIOBJ h : held) ReleaseIfPending(h);
 }
 
@@ -214,6 +232,7 @@ HGDIOBJ StockBitmap() {
 
 void ResetGdi() {
     GdiTable &t = Table();
+    for (GdiTable::Recent &recent : t.recent) recent = {};
     t.objects.clear();
     t.next = GdiTable::kFirstDynamic;
     t.stockMade = false;

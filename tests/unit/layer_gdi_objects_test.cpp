@@ -337,3 +337,21 @@ TEST_F(LayerGdiObjects, TheProgramsOwnBitmapsLoad) {
 }
 
 }  // namespace
+
+// Handles are looked up many times a frame; a number names its own object
+// only while that lives, and after a reset the same number names the new one.
+TEST_F(LayerGdiObjects, AHandleFindsItsOwnObjectOnlyWhileItLives) {
+    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+    EXPECT_EQ((DWORD)OBJ_BRUSH, GetObjectType(brush));
+    EXPECT_TRUE(DeleteObject(brush));
+    EXPECT_EQ(0u, GetObjectType(brush));
+
+    layer::ResetHeadless(640, 480);
+    HGDIOBJ first = CreateSolidBrush(RGB(4, 5, 6));
+    EXPECT_EQ((DWORD)OBJ_BRUSH, GetObjectType(first));
+    layer::ResetHeadless(640, 480);
+    HDC again = CreateCompatibleDC(nullptr);
+    ASSERT_EQ(first, (HGDIOBJ)again) << "numbers start again after a reset";
+    EXPECT_EQ((DWORD)OBJ_MEMDC, GetObjectType(again));
+    DeleteDC(again);
+}
