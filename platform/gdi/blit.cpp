@@ -543,9 +543,9 @@ BOOL Blit(HDC hdcDst, int x, int y, int w, int h, HDC hdcSrc, int sx, int sy, DW
         ForEachPiece(dstDc, r, [&](const RECT &piece) {
             ShownWriter writer(dstDc->window, reinterpret_cast<uint32_t *>(dst.top), dst.width, dst.height, lut, piece,
                                src.bitmap, dx, dy);
-            auto rowOf = [&](int row) { return src.Row((int)(row + dy)) + (piece.left + dx); };
-            if (!writer.WriteLogged(rowOf))
-                for (LONG row = piece.top; row < piece.bottom; ++row) writer.Row(row, rowOf((int)row));
+            const ShownWriter::Rows rows = {src.top, src.pitch * (ptrdiff_t)dy + (ptrdiff_t)(piece.left + dx), src.pitch};
+            if (!writer.WriteLogged(rows))
+                for (LONG row = piece.top; row < piece.bottom; ++row) writer.Row(row, rows.Of((int)row));
             writer.Finish();
         });
         return TRUE;

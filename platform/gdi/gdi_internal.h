@@ -260,12 +260,20 @@ public:
     ShownWriter &operator=(const ShownWriter &) = delete;
     // `indices[0]` lands on column r.left of row y.
     void Row(int y, const uint8_t *indices);
+    // Where a window row's indices lie in the source: row y's, as Row takes
+    // them, start `offset + pitch * y` bytes from `top` (the pitch is
+    // negative for a bottom-up bitmap).
+    struct Rows {
+        const uint8_t *top;
+        ptrdiff_t offset, pitch;
+        const uint8_t *Of(int y) const { return top + (offset + pitch * (ptrdiff_t)y); }
+    };
     // Instead of every row: only what the source wrote since the same copy
-    // last time, as its log has it; `rowOf(y)` gives row y's indices as Row
-    // takes them. False, with nothing done, where the log cannot tell (no
-    // such copy before, a log that does not reach back, or parts of the
-    // window shown by something else): then every row goes through Row.
-    bool WriteLogged(const std::function<const uint8_t *(int)> &rowOf);
+    // last time, as its log has it. False, with nothing done, where the log
+    // cannot tell (no such copy before, a log that does not reach back, or
+    // parts of the window shown by something else): then every row goes
+    // through Row.
+    bool WriteLogged(const Rows &rows);
     // Queues what changed in the rows still open.
     void Finish();
 

@@ -211,7 +211,7 @@ void ShownWriter::Row(int y, const uint8_t *indices) {
     }
 }
 
-bool ShownWriter::WriteLogged(const std::function<const uint8_t *(int)> &rowOf) {
+bool ShownWriter::WriteLogged(const Rows &rows) {
     if (!shown_ || !since_ || shown_->staleBlocks != 0) return false;
     static std::vector<RECT> written;
     if (!WrittenSince(*since_, sinceWrites_, &written)) return false;
@@ -224,11 +224,11 @@ bool ShownWriter::WriteLogged(const std::function<const uint8_t *(int)> &rowOf) 
     }
     written.resize(kept);
     ForEachRowRun(written, [&](LONG y, const std::vector<std::pair<LONG, LONG>> &spans) {
-        const uint8_t *indices = rowOf((int)y);
+        const uint8_t *indices = rows.Of((int)y);
         // Between frames all of this has left the cache: the same columns a
         // few rows down are fetched while this row is compared.
         if (y + kRowsAhead < r_.bottom) {
-            const uint8_t *below = rowOf((int)y + kRowsAhead) - r_.left;
+            const uint8_t *below = rows.Of((int)y + kRowsAhead) - r_.left;
             const uint8_t *shownBelow = shown_->indices.data() + (size_t)(y + kRowsAhead) * (size_t)width_;
             for (const auto &span : spans) {
                 PrefetchSpan(shownBelow + span.first, (size_t)(span.second - span.first), true);
