@@ -18,8 +18,8 @@ struct GdiTable {
     static constexpr uintptr_t kStockBase = 0x00A00000;
     static constexpr uintptr_t kFirstDynamic = 0x00B00000;
     // The handles looked up lately, by the low bits of their numbers: a
-    // frame looks up the same few DCs and bitmaps hundreds of times. An
-    // object leaves before it is freed.
+    // frame looks up the same few DCs and bitmaps hundreds of times. A
+    // handle leaves them before its object is freed.
     struct Recent {
         uintptr_t handle = 0;
         GdiObject *object = nullptr;

@@ -336,8 +336,6 @@ TEST_F(LayerGdiObjects, TheProgramsOwnBitmapsLoad) {
     EXPECT_EQ(startObjects, layer::LiveGdiObjects());
 }
 
-}  // namespace
-
 // Handles are looked up many times a frame; a number names its own object
 // only while that lives, and after a reset the same number names the new one.
 TEST_F(LayerGdiObjects, AHandleFindsItsOwnObjectOnlyWhileItLives) {
@@ -355,3 +353,5 @@ TEST_F(LayerGdiObjects, AHandleFindsItsOwnObjectOnlyWhileItLives) {
     EXPECT_EQ((DWORD)OBJ_MEMDC, GetObjectType(again));
     DeleteDC(again);
 }
+
+}  // namespace
