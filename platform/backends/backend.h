@@ -128,13 +128,6 @@ public:
     // window shows what it showed. No rectangles: nothing is sent.
     virtual void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
                          const std::vector<RECT> &dirty) = 0;
-    // Memory for a window's client surface, `width` x `height` pixels
-    // holding zeros, that Present shows without copying it (on X11 a
-    // segment the X server reads in place); null where the backend lends
-    // none, and the layer keeps the surface itself. It lasts until the
-    // window goes or asks again, and the layer writes it only between
-    // Present calls.
-    virtual uint32_t *SurfaceMemory(uintptr_t /*window*/, int /*width*/, int /*height*/) { return nullptr; }
 
     // Waits at most `timeoutMs` (negative: no limit, 0: just collect what is
     // there) for native events and reports them to `sink`. Returns true when

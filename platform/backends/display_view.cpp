@@ -104,9 +104,6 @@ public:
                  const std::vector<RECT> &dirty) override {
         display_->Present(window, pixels, width, height, dirty);
     }
-    uint32_t *SurfaceMemory(uintptr_t window, int width, int height) override {
-        return display_->SurfaceMemory(window, width, height);
-    }
     bool WaitForEvents(int timeoutMs, InputSink &sink) override {
         MovedSink moved(sink, view_.origin);
         return display_->WaitForEvents(timeoutMs, moved);

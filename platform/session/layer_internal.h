@@ -110,9 +110,8 @@ struct Window {
     bool erase = false;
     bool destroying = false;
     bool ncDestroyed = false;
-    // The client surface, 0x00RRGGBB, `surfaceWidth` a row: in memory the
-    // backend lent for it (SurfaceMemory), else in `ownPixels`; null when
-    // the window has none.
+    // The client surface, 0x00RRGGBB, `surfaceWidth` a row, in `ownPixels`;
+    // null when the window has none.
     uint32_t *pixels = nullptr;
     PixelVector<uint32_t> ownPixels;
     int surfaceWidth = 0;

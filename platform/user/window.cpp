@@ -315,13 +315,8 @@ void SizeSurface(Window *w) {
     w->pixels = nullptr;
     w->ownPixels.clear();
     w->ownPixels.shrink_to_fit();
-    // A large surface lives where the display reads it, if the backend can
-    // lend such memory: the frame is then shown without a copy.
-    constexpr size_t kLentFrom = 256 * 1024;
     const size_t count = (size_t)w->surfaceWidth * (size_t)w->surfaceHeight;
-    if (!w->desktop && count * sizeof(uint32_t) >= kLentFrom)
-        w->pixels = S().backend->SurfaceMemory((uintptr_t)w->handle, w->surfaceWidth, w->surfaceHeight);
-    if (!w->pixels && count) {
+    if (count) {
         w->ownPixels.assign(count, 0);
         w->pixels = w->ownPixels.data();
     }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The other ways pixels reach a server: a display without MIT-SHM (as a
-# display on another machine is) gets plain image requests, and a 16-bit
-# display gets its own pixel format. Both must still show the bombs in their
-# colours, and the run must still end on a key.
+# The ways pixels reach a server: shared memory, plain image requests on a
+# display without MIT-SHM (as a display on another machine is), and a 16-bit
+# display's own pixel format. On each, what the backend presents must be the
+# window's pixels exactly; and on the last two the saver must still show the
+# bombs in their colours, and the run must still end on a key.
 set -uo pipefail
 # shellcheck source=tests/lib/native_e2e.sh
 source "$(dirname "$0")/../lib/native_e2e.sh"
@@ -26,6 +27,22 @@ shows_bombs_roughly() {
 }
 
 window_shows_bombs() { window_shows "$1" bombs; }
+
+X11_PRESENT=${X11_PRESENT:-$VANTREL_ROOT/build/tests/e2e/x11_present}
+
+# presents_exactly DISPLAY LABEL: a window shown whole, in many small pieces
+# and in large ones beyond what is staged at once reads back from the server
+# as the pixels it was given.
+presents_exactly() {
+  local out
+  if out=$(DISPLAY=$1 timeout -k 5 60 "$X11_PRESENT" 2>&1); then
+    pass "$2: the server shows exactly what was presented"
+  else
+    fail "$2: the server shows exactly what was presented" "$out"
+  fi
+}
+
+presents_exactly "$DISPLAY" "shared memory"
 
 # run_on DISPLAY LABEL CHECK: a full-screen run and a preview on that display.
 run_on() {
@@ -75,6 +92,7 @@ if native_extra_display 800x600x24 -extension MIT-SHM; then
   if DISPLAY=$plain xdpyinfo | grep -q MIT-SHM; then
     fail "setup: a display without MIT-SHM" "the server still offers it"
   else
+    presents_exactly "$plain" "without MIT-SHM"
     run_on "$plain" "without MIT-SHM" window_shows_bombs
   fi
 else
@@ -83,6 +101,7 @@ fi
 
 if native_extra_display 800x600x16; then
   deep16=$EXTRA_DISPLAY
+  presents_exactly "$deep16" "16-bit display"
   run_on "$deep16" "16-bit display" shows_bombs_roughly
 else
   fail "setup: a 16-bit display"

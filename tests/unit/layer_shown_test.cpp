@@ -33,10 +33,6 @@ struct Screens {
     int presents = 0;
     int rects = 0;
     long area = 0;  // pixels handed over
-    // Memory lent for surfaces, as a display the server reads in place lends it.
-    bool lend = false;
-    std::map<uintptr_t, std::vector<uint32_t>> lent;
-    const uint32_t *presentedFrom = nullptr;
 };
 
 class ScreenDisplay final : public StubDisplay {
@@ -45,7 +41,6 @@ public:
     const char *Name() const override { return "screens"; }
     void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
                  const std::vector<RECT> &dirty) override {
-        screens_->presentedFrom = pixels;
         Screens::Screen &s = screens_->byWindow[window];
         if (s.width != width || s.height != height) s = {width, height, std::vector<uint32_t>((size_t)width * height)};
         screens_->presents++;
@@ -56,13 +51,6 @@ public:
                 for (LONG x = std::max<LONG>(r.left, 0); x < std::min<LONG>(r.right, width); ++x)
                     s.pixels[(size_t)y * width + x] = pixels[(size_t)y * width + x];
         }
-    }
-
-    uint32_t *SurfaceMemory(uintptr_t window, int width, int height) override {
-        if (!screens_->lend) return nullptr;
-        std::vector<uint32_t> &memory = screens_->lent[window];
-        memory.assign((size_t)width * (size_t)height, 0);
-        return memory.data();
     }
 
 private:
@@ -448,39 +436,6 @@ TEST_F(ShownTest, MoreWritesBetweenTwoCopiesThanTheLogHoldsAreAllShownAndAllUndo
     DeleteDC(backdropDc);
     DeleteObject(frame);
     DeleteObject(backdrop);
-}
-
-TEST_F(ShownTest, ALargeSurfaceInMemoryTheDisplayLentIsDrawnAndShownFromThere) {
-    Screens screens;
-    screens.lend = true;
-    Begin(&screens);
-    HWND small = PlainWindow(100, 100);
-    HWND plain = PlainWindow(320, 240);
-    EXPECT_EQ(0u, screens.lent.count((uintptr_t)small)) << "a small surface is kept by the layer";
-    ASSERT_EQ(1u, screens.lent.count((uintptr_t)plain));
-    const std::vector<uint32_t> &memory = screens.lent[(uintptr_t)plain];
-
-    uint8_t *bits = nullptr;
-    HBITMAP frame = MakeDib8(320, 240, &bits, 0);
-    HDC frameDc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(frameDc, frame);
-    HDC dc = GetDC(plain);
-    for (int step = 0; step < 4; ++step) {
-        Fill(frameDc, 10 + step * 40, 20 + step * 30, 65, 65, RGB(40 * step, 200, 90));
-        BitBlt(dc, 0, 0, 320, 240, frameDc, 0, 0, SRCCOPY);
-        layer::FlushPresent();
-        EXPECT_EQ(memory.data(), screens.presentedFrom) << "step " << step;
-        int w = 0, h = 0;
-        std::vector<uint32_t> pixels = layer::WindowPixels(plain, &w, &h);
-        EXPECT_EQ(memory, pixels) << "step " << step;
-        EXPECT_NE(0u, memory[(size_t)(20 + step * 30) * 320 + (size_t)(10 + step * 40)])
-            << "step " << step << ": the fill is in the lent memory";
-        EXPECT_EQ(pixels, screens.byWindow[(uintptr_t)plain].pixels) << "step " << step;
-    }
-    ReleaseDC(plain, dc);
-    SelectObject(frameDc, old);
-    DeleteDC(frameDc);
-    DeleteObject(frame);
 }
 
 // Pixel buffers start on a cache line; from half a large page up on a large

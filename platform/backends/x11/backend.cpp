@@ -159,7 +159,7 @@ std::unique_ptr<Backend> X11Backend::Create(const char *displayName, std::string
 
 X11Backend::~X11Backend() {
     if (!display_) return;
-    for (auto &entry : windows_) FreeImage(&entry.second.image);
+    FreeStaging();
     if (gc_) XFreeGC(display_, gc_);
     if (blank_) XFreeCursor(display_, blank_);
     if (ownColormap_) XFreeColormap(display_, colormap_);
@@ -354,7 +354,6 @@ void X11Backend::ReportPlace(Window window, InputSink &sink) {
 void X11Backend::DestroyNativeWindow(uintptr_t window) {
     NativeWindow *w = Find(window);
     if (!w) return;
-    FreeImage(&w->image);
     windows_.erase(window);
     if (inputWanted_ == window) inputWanted_ = 0;
     if (focusWanted_ == window) focusWanted_ = 0;

@@ -152,11 +152,9 @@ bool X11Backend::Handle(XEvent &event, InputSink &sink) {
     }
     case DestroyNotify: {
         uintptr_t gone = event.xdestroywindow.window;
-        if (NativeWindow *w = Find(gone)) {
-            // The server has let go of it already; only our side remains.
-            // A surface the layer keeps in the image goes with the window's
-            // record, when the layer is done with it.
-            if (!w->image.lent) FreeImage(&w->image);
+        if (Find(gone)) {
+            // The server has let go of it already; our record goes when
+            // the layer is done with it.
             sink.NativeWindowGone(gone);
             return true;
         }

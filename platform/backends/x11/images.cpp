@@ -1,12 +1,20 @@
-// The X11 backend's images: what a window's pixels reach the server in,
-// a shared-memory segment where the server can see ours (then the layer may
-// draw the window straight into it) or a plain image sent in requests, and
-// presenting the parts of a window that changed.
+// The X11 backend's images: how the parts of a window that changed reach
+// the server.
+//
+// They go through one staging image, a shared-memory segment where the
+// server can see ours, or plain requests where it cannot. Each rectangle is
+// packed into the staging memory as a small image of its own, its rows back
+// to back, and sent from there. A frame's few hundred kilobytes then fill
+// the same pages of the segment in order, every frame, and the server reads
+// them in sequence. Rows of a screen-sized image put the same rectangles on
+// thousands of small pages, and the page walks cost the server more than
+// the pixels did.
 #include "backends/x11/x11_backend.h"
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "backends/clip.h"
@@ -14,34 +22,49 @@
 namespace layer {
 namespace x11 {
 
-bool X11Backend::MakeImage(Image *image, int width, int height) {
-    image->width = width;
-    image->height = height;
+namespace {
+
+// Enough for what a frame changes; a larger presentation waits for the
+// server to read the staging memory before it fills it again.
+constexpr size_t kStagingBytes = 2u << 20;
+constexpr unsigned kStagingWidth = 1024;
+
+// Bytes a row of `columns` pixels takes in an image like `image`: the
+// server works the stride out from the width in the same way.
+size_t RowBytes(const XImage &image, int columns) {
+    const size_t bits = (size_t)columns * (size_t)image.bits_per_pixel;
+    const size_t pad = (size_t)image.bitmap_pad;
+    return (bits + pad - 1) / pad * pad / 8;
+}
+
+}  // namespace
+
+bool X11Backend::MakeStaging() {
+    XImage *x = nullptr;
     if (shm_) {
-        XImage *x = XShmCreateImage(display_, visual_, (unsigned)depth_, ZPixmap, nullptr, &image->shm, (unsigned)width,
-                                    (unsigned)height);
+        x = XShmCreateImage(display_, visual_, (unsigned)depth_, ZPixmap, nullptr, &staging_.shm, kStagingWidth, 1);
         if (x) {
-            size_t size = (size_t)x->bytes_per_line * (size_t)height;
-            image->shm.shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
-            if (image->shm.shmid >= 0) {
-                void *address = shmat(image->shm.shmid, nullptr, 0);
+            x->height = (int)(kStagingBytes / (size_t)x->bytes_per_line);
+            staging_.shm.shmid = shmget(IPC_PRIVATE, kStagingBytes, IPC_CREAT | 0600);
+            if (staging_.shm.shmid >= 0) {
+                void *address = shmat(staging_.shm.shmid, nullptr, 0);
                 if (address != (void *)-1) {
-                    image->shm.shmaddr = x->data = (char *)address;
-                    image->shm.readOnly = False;
+                    staging_.shm.shmaddr = x->data = (char *)address;
+                    staging_.shm.readOnly = True;
                     unsigned long errorsBefore = protocolErrors;
-                    Bool attached = XShmAttach(display_, &image->shm);
+                    Bool attached = XShmAttach(display_, &staging_.shm);
                     XSync(display_, False);
                     // The segment goes when both sides have let go of it,
                     // however this process ends.
-                    shmctl(image->shm.shmid, IPC_RMID, nullptr);
+                    shmctl(staging_.shm.shmid, IPC_RMID, nullptr);
                     if (attached && protocolErrors == errorsBefore) {
-                        image->image = x;
-                        image->shared = true;
+                        staging_.image = x;
+                        staging_.shared = true;
                         return true;
                     }
                     shmdt(address);
                 } else {
-                    shmctl(image->shm.shmid, IPC_RMID, nullptr);
+                    shmctl(staging_.shm.shmid, IPC_RMID, nullptr);
                 }
             }
             x->data = nullptr;
@@ -51,43 +74,30 @@ bool X11Backend::MakeImage(Image *image, int width, int height) {
         // plain requests from now on.
         shm_ = false;
     }
-    XImage *x = XCreateImage(display_, visual_, (unsigned)depth_, ZPixmap, 0, nullptr, (unsigned)width,
-                             (unsigned)height, 32, 0);
+    x = XCreateImage(display_, visual_, (unsigned)depth_, ZPixmap, 0, nullptr, kStagingWidth, 1, 32, 0);
     if (!x) return false;
-    x->data = (char *)std::calloc((size_t)x->bytes_per_line, (size_t)height);
+    x->height = (int)(kStagingBytes / (size_t)x->bytes_per_line);
+    x->data = (char *)std::malloc(kStagingBytes);
     if (!x->data) {
         XDestroyImage(x);
         return false;
     }
-    image->image = x;
-    image->shared = false;
+    staging_.image = x;
+    staging_.shared = false;
     return true;
 }
 
-void X11Backend::FreeImage(Image *image) {
-    if (!image->image) return;
-    if (image->shared) {
-        XShmDetach(display_, &image->shm);
-        image->image->data = nullptr;
-        XDestroyImage(image->image);
-        shmdt(image->shm.shmaddr);
+void X11Backend::FreeStaging() {
+    if (!staging_.image) return;
+    if (staging_.shared) {
+        XShmDetach(display_, &staging_.shm);
+        staging_.image->data = nullptr;
+        XDestroyImage(staging_.image);
+        shmdt(staging_.shm.shmaddr);
     } else {
-        XDestroyImage(image->image);  // frees the pixels too
+        XDestroyImage(staging_.image);  // frees the pixels too
     }
-    *image = Image();
-}
-
-uint32_t *X11Backend::SurfaceMemory(uintptr_t window, int width, int height) {
-    NativeWindow *w = Find(window);
-    if (!w || !shm_ || width <= 0 || height <= 0 || !x11::LayoutIsNative(layout_)) return nullptr;
-    // The image the window is shown from becomes the surface itself: the
-    // server reads the frame where the layer wrote it.
-    FreeImage(&w->image);
-    if (!MakeImage(&w->image, width, height)) return nullptr;
-    XImage *x = w->image.image;
-    if (!w->image.shared || x->bytes_per_line != width * 4) return nullptr;
-    w->image.lent = true;
-    return reinterpret_cast<uint32_t *>(x->data);
+    staging_ = Staging();
 }
 
 void X11Backend::Present(uintptr_t window, const uint32_t *pixels, int width, int height,
@@ -98,39 +108,49 @@ void X11Backend::Present(uintptr_t window, const uint32_t *pixels, int width, in
     // itself) shows its whole new surface.
     if (width != w->area.right - w->area.left || height != w->area.bottom - w->area.top)
         PlaceNativeWindow(window, RECT{w->area.left, w->area.top, w->area.left + width, w->area.top + height});
-    Image &image = w->image;
-    const bool inPlace = image.lent && (const char *)pixels == image.image->data;
-    // Memory lent to the layer stays until the layer asks again or the
-    // window goes, whatever it is asked to show meanwhile.
-    if (image.lent && !inPlace) return;
-    if (!inPlace && (!image.image || image.width != width || image.height != height)) {
-        FreeImage(&image);
-        if (!MakeImage(&image, width, height)) return;
-    }
-    XImage *x = image.image;
-    int bytesPerPixel = x->bits_per_pixel / 8;
+    if (!staging_.image && !MakeStaging()) return;
+    const XImage &staging = *staging_.image;
+    size_t used = 0;
     bool sent = false;
     for (const RECT &part : dirty) {
         RECT area;
         if (!ClipToSurface(part, width, height, &area)) continue;
-        int columns = area.right - area.left;
-        for (LONG y = area.top; y < area.bottom && !inPlace; ++y) {
-            uint8_t *row = (uint8_t *)x->data + (size_t)y * (size_t)x->bytes_per_line + (size_t)area.left * bytesPerPixel;
-            x11::ConvertRow(pixels + (size_t)y * (size_t)width + area.left, columns, layout_, row);
+        const int columns = area.right - area.left;
+        const size_t rowBytes = RowBytes(staging, columns);
+        // A rectangle larger than the staging memory goes in bands of rows.
+        const LONG bandRows = (LONG)std::max<size_t>(1, kStagingBytes / rowBytes);
+        for (LONG top = area.top; top < area.bottom; top += bandRows) {
+            const LONG rows = std::min<LONG>(bandRows, area.bottom - top);
+            const size_t bytes = rowBytes * (size_t)rows;
+            if (used + bytes > kStagingBytes) {
+                // The server has read what is there only once it answers;
+                // plain requests carried their pixels with them.
+                if (staging_.shared) XSync(display_, False);
+                used = 0;
+            }
+            XImage packed = staging;
+            packed.width = columns;
+            packed.height = (int)rows;
+            packed.bytes_per_line = (int)rowBytes;
+            packed.data = staging.data + used;
+            for (LONG y = 0; y < rows; ++y)
+                x11::ConvertRow(pixels + (size_t)(top + y) * (size_t)width + area.left, columns, layout_,
+                                (uint8_t *)packed.data + (size_t)y * rowBytes);
+            if (staging_.shared)
+                XShmPutImage(display_, (Window)window, gc_, &packed, 0, 0, area.left, top, (unsigned)columns,
+                             (unsigned)rows, False);
+            else
+                XPutImage(display_, (Window)window, gc_, &packed, 0, 0, area.left, top, (unsigned)columns,
+                          (unsigned)rows);
+            // Each image starts on a cache line of its own.
+            used += (bytes + 63) & ~(size_t)63;
+            sent = true;
         }
-        unsigned rows = (unsigned)(area.bottom - area.top);
-        if (image.shared)
-            XShmPutImage(display_, (Window)window, gc_, x, area.left, area.top, area.left, area.top,
-                         (unsigned)columns, rows, False);
-        else
-            XPutImage(display_, (Window)window, gc_, x, area.left, area.top, area.left, area.top, (unsigned)columns,
-                      rows);
-        sent = true;
     }
     if (!sent) return;
-    if (image.shared) {
+    if (staging_.shared) {
         // The server reads the segment when it gets to the requests; the
-        // next frame must not be written into it before then.
+        // next presentation must not be written into it before then.
         XSync(display_, False);
     } else {
         XFlush(display_);

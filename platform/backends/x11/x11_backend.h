@@ -33,13 +33,11 @@ inline long long MonotonicMs() {
     return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-struct Image {
-    XImage *image = nullptr;
+// Where presented pixels are packed for the server (images.cpp).
+struct Staging {
+    XImage *image = nullptr;  // the format each packed rectangle's image copies
     XShmSegmentInfo shm = {};
-    bool shared = false;
-    bool lent = false;  // the layer keeps the window's surface in it: nothing to copy
-    int width = 0;
-    int height = 0;
+    bool shared = false;  // in a segment the server reads, else sent in requests
 };
 
 struct NativeWindow {
@@ -52,7 +50,6 @@ struct NativeWindow {
     bool publishesText = false;  // a label of a dialog: its text is readable from outside
     uintptr_t foreignParent = 0;
     RECT area = {0, 0, 0, 0};  // where the server has it, in the parent's coordinates
-    Image image;
 };
 
 enum AtomIndex {
@@ -105,7 +102,6 @@ public:
     bool Interactive() const override { return true; }
     void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
                  const std::vector<RECT> &dirty) override;
-    uint32_t *SurfaceMemory(uintptr_t window, int width, int height) override;
     bool WaitForEvents(int timeoutMs, InputSink &sink) override;
     void SetCursorVisible(bool visible) override;
     void WarpPointer(int x, int y) override;
@@ -126,8 +122,8 @@ private:
     void SetManagerHints(Window window, const NativeWindowRequest &request, const NativeWindow &record);
     void SetSizeHints(Window window, const NativeWindow &record);
     void ReportPlace(Window window, InputSink &sink);
-    bool MakeImage(Image *image, int width, int height);
-    void FreeImage(Image *image);
+    bool MakeStaging();
+    void FreeStaging();
     bool Handle(XEvent &event, InputSink &sink);
     void MovePointer(InputSink &sink, int x, int y);
     void TakeInput(Window window);
@@ -144,6 +140,7 @@ private:
     bool ownColormap_ = false;
     x11::PixelLayout layout_;
     bool shm_ = false;
+    Staging staging_;
     GC gc_ = nullptr;
     Cursor blank_ = 0;
     bool cursorHidden_ = false;
