@@ -302,6 +302,9 @@ void SyncNativeGeometry(HWND hwnd);
 // the layer holds); what it showed of 8-bit copies goes with the old one.
 void SizeSurface(Window *w);
 LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Puts a window at the top of its siblings; top-level windows that are not
+// topmost stay below every topmost one.
+void BringToTop(Window *w);
 void ActivateWindow(HWND top);
 void DeactivateApp();
 HWND SetFocusInternal(HWND hwnd);

@@ -1,5 +1,6 @@
 // Windows: creation and destruction with their message sequences, the
-// parent/owner tree, z-order, activation and focus, and window data.
+// parent/owner tree, z-order, showing, and where they are (activation and
+// focus in user/focus.cpp, window data in user/window_data.cpp).
 //
 // A window procedure may do anything, including destroying the window it is
 // called for. So nothing here keeps a Window pointer across a sent message:
@@ -109,9 +110,7 @@ static void Unlink(Window *w) {
     list.erase(std::remove(list.begin(), list.end(), w->handle), list.end());
 }
 
-// Puts a window at the top of its siblings; top-level windows that are not
-// topmost stay below every topmost one.
-static void BringToTop(Window *w) {
+void BringToTop(Window *w) {
     auto &list = SiblingList(w);
     list.erase(std::remove(list.begin(), list.end(), w->handle), list.end());
     auto pos = list.begin();
@@ -157,61 +156,6 @@ HWND WindowFromScreenPoint(POINT pt) {
         }
     }
     return nullptr;
-}
-
-// ---- activation and focus ----------------------------------------------------------
-
-HWND SetFocusInternal(HWND hwnd) {
-    State &s = S();
-    HWND previous = s.focus;
-    if (previous == hwnd) return previous;
-    s.focus = hwnd;
-    if (previous && FindWindowRecord(previous)) SendMessageA(previous, WM_KILLFOCUS, (WPARAM)hwnd, 0);
-    if (hwnd && FindWindowRecord(hwnd) && s.focus == hwnd) SendMessageA(hwnd, WM_SETFOCUS, (WPARAM)previous, 0);
-    return previous;
-}
-
-static void SendActivateApp(BOOL active) {
-    std::vector<HWND> tops = S().topLevels;
-    for (HWND t : tops)
-        if (FindWindowRecord(t)) SendMessageA(t, WM_ACTIVATEAPP, active, 0);
-}
-
-void ActivateWindow(HWND top) {
-    State &s = S();
-    Window *w = FindWindowRecord(top);
-    if (!w || w->desktop) return;
-    s.foreground = top;
-    s.foreignForeground = 0;
-    BringToTop(w);
-    HWND previous = s.active;
-    if (previous == top) return;
-    if (previous && FindWindowRecord(previous)) {
-        SendMessageA(previous, WM_NCACTIVATE, FALSE, (LPARAM)top);
-        SendMessageA(previous, WM_ACTIVATE, WA_INACTIVE, (LPARAM)top);
-    }
-    s.active = top;
-    s.backend->FocusNativeWindow((uintptr_t)top);
-    if (!previous) SendActivateApp(TRUE);
-    if (!FindWindowRecord(top) || s.active != top) return;
-    SendMessageA(top, WM_NCACTIVATE, TRUE, (LPARAM)previous);
-    if (!FindWindowRecord(top) || s.active != top) return;
-    // DefWindowProc answers this by giving the window the focus.
-    SendMessageA(top, WM_ACTIVATE, WA_ACTIVE, (LPARAM)previous);
-}
-
-void DeactivateApp() {
-    State &s = S();
-    HWND previous = s.active;
-    if (!previous) return;
-    s.active = nullptr;
-    if (s.foreground == previous) s.foreground = nullptr;
-    if (FindWindowRecord(previous)) {
-        SendMessageA(previous, WM_NCACTIVATE, FALSE, 0);
-        SendMessageA(previous, WM_ACTIVATE, WA_INACTIVE, 0);
-    }
-    SendActivateApp(FALSE);
-    if (s.focus) SetFocusInternal(nullptr);
 }
 
 // ---- show ---------------------------------------------------------------------------
@@ -613,61 +557,6 @@ HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName) {
     return nullptr;
 }
 
-HWND WINAPI GetForegroundWindow(void) {
-    EnsureStarted();
-    State &s = S();
-    if (s.foreground) return s.foreground;
-    return (HWND)s.foreignForeground;
-}
-
-BOOL WINAPI SetForegroundWindow(HWND hWnd) {
-    EnsureStarted();
-    State &s = S();
-    Window *w = FindWindowRecord(hWnd);
-    if (!w) {
-        if (hWnd && s.backend->IsForeignWindow((uintptr_t)hWnd)) {
-            s.backend->RaiseNativeWindow((uintptr_t)hWnd);
-            DeactivateApp();
-            s.foreignForeground = (uintptr_t)hWnd;
-            return TRUE;
-        }
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    if (w->desktop) return FALSE;
-    HWND top = RootOf(hWnd);
-    ActivateWindow(top);
-    if (FindWindowRecord(top)) s.backend->RaiseNativeWindow((uintptr_t)top);
-    return TRUE;
-}
-
-HWND WINAPI GetActiveWindow(void) {
-    EnsureStarted();
-    return S().active;
-}
-
-HWND WINAPI GetFocus(void) {
-    EnsureStarted();
-    return S().focus;
-}
-
-HWND WINAPI SetFocus(HWND hWnd) {
-    EnsureStarted();
-    State &s = S();
-    if (!hWnd) return SetFocusInternal(nullptr);
-    Window *w = ValidWindow(hWnd);
-    if (!w || w->desktop) return nullptr;
-    if (!IsEnabledChain(hWnd)) return nullptr;
-    HWND previous = s.focus;
-    HWND top = RootOf(hWnd);
-    if (s.active != top) {
-        ActivateWindow(top);
-        if (!FindWindowRecord(hWnd) || s.active != top) return nullptr;
-    }
-    SetFocusInternal(hWnd);
-    return previous;
-}
-
 // Both rectangle queries refuse a missing output the same way.
 static BOOL StoreRect(const RECT &r, LPRECT out) {
     if (!out) {
@@ -707,151 +596,6 @@ BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect) {
         return FALSE;
     }
     return StoreRect(r, lpRect);
-}
-
-BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
-    if (!ValidWindow(hWnd)) return FALSE;
-    return (BOOL)SendMessageA(hWnd, WM_SETTEXT, 0, (LPARAM)lpString);
-}
-
-int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount) {
-    if (lpString && nMaxCount > 0) lpString[0] = '\0';
-    if (!ValidWindow(hWnd)) return 0;
-    if (!lpString || nMaxCount <= 0) return 0;
-    return (int)SendMessageA(hWnd, WM_GETTEXT, (WPARAM)nMaxCount, (LPARAM)lpString);
-}
-
-int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount) {
-    Window *w = ValidWindow(hWnd);
-    if (!w) return 0;
-    if (!lpClassName || nMaxCount <= 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    std::string name = w->desktop ? "#32769" : w->cls->name;
-    size_t n = std::min(name.size(), (size_t)nMaxCount - 1);
-    std::memcpy(lpClassName, name.data(), n);
-    lpClassName[n] = '\0';
-    return (int)n;
-}
-
-LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex) {
-    Window *w = ValidWindow(hWnd);
-    if (!w) return 0;
-    if (nIndex >= 0) {
-        if ((size_t)nIndex + sizeof(LONG_PTR) > w->extra.size()) {
-            SetLastError(ERROR_INVALID_INDEX);
-            return 0;
-        }
-        LONG_PTR v;
-        std::memcpy(&v, w->extra.data() + nIndex, sizeof v);
-        return v;
-    }
-    switch (nIndex) {
-    case GWL_STYLE: return (LONG_PTR)(LONG)w->style;
-    case GWL_EXSTYLE: return (LONG_PTR)(LONG)w->exStyle;
-    case GWLP_WNDPROC: return (LONG_PTR)w->proc;
-    case GWLP_USERDATA: return w->userData;
-    case GWLP_ID: return w->id;
-    case GWLP_HINSTANCE: return (LONG_PTR)w->instance;
-    case GWLP_HWNDPARENT:
-        if (w->style & WS_CHILD) return (LONG_PTR)(w->parent ? w->parent : (HWND)w->foreignParent);
-        return (LONG_PTR)w->owner;
-    }
-    SetLastError(ERROR_INVALID_INDEX);
-    return 0;
-}
-
-LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex) {
-    if (nIndex >= 0) {
-        Window *w = ValidWindow(hWnd);
-        if (!w) return 0;
-        if ((size_t)nIndex + sizeof(LONG) > w->extra.size()) {
-            SetLastError(ERROR_INVALID_INDEX);
-            return 0;
-        }
-        LONG v;
-        std::memcpy(&v, w->extra.data() + nIndex, sizeof v);
-        return v;
-    }
-    return (LONG)GetWindowLongPtrA(hWnd, nIndex);
-}
-
-LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
-    Window *w = ValidWindow(hWnd);
-    if (!w) return 0;
-    if (nIndex >= 0) {
-        if ((size_t)nIndex + sizeof(LONG_PTR) > w->extra.size()) {
-            SetLastError(ERROR_INVALID_INDEX);
-            return 0;
-        }
-        LONG_PTR old;
-        std::memcpy(&old, w->extra.data() + nIndex, sizeof old);
-        std::memcpy(w->extra.data() + nIndex, &dwNewLong, sizeof dwNewLong);
-        return old;
-    }
-    switch (nIndex) {
-    case GWL_STYLE:
-    case GWL_EXSTYLE: {
-        STYLESTRUCT ss;
-        ss.styleOld = nIndex == GWL_STYLE ? w->style : w->exStyle;
-        ss.styleNew = (DWORD)dwNewLong;
-        SendMessageA(hWnd, WM_STYLECHANGING, (WPARAM)nIndex, (LPARAM)&ss);
-        if (!(w = FindWindowRecord(hWnd))) return 0;
-        DWORD old = nIndex == GWL_STYLE ? w->style : w->exStyle;
-        // WS_CHILD is fixed once the window exists: the tree does not change.
-        if (nIndex == GWL_STYLE)
-            w->style = (ss.styleNew & ~WS_CHILD) | (w->style & WS_CHILD);
-        else
-            w->exStyle = ss.styleNew;
-        ss.styleOld = old;
-        SendMessageA(hWnd, WM_STYLECHANGED, (WPARAM)nIndex, (LPARAM)&ss);
-        return (LONG_PTR)(LONG)old;
-    }
-    case GWLP_WNDPROC: {
-        LONG_PTR old = (LONG_PTR)w->proc;
-        w->proc = (WNDPROC)dwNewLong;
-        return old;
-    }
-    case GWLP_USERDATA: {
-        LONG_PTR old = w->userData;
-        w->userData = dwNewLong;
-        return old;
-    }
-    case GWLP_ID: {
-        LONG_PTR old = w->id;
-        w->id = dwNewLong;
-        return old;
-    }
-    case GWLP_HINSTANCE: {
-        LONG_PTR old = (LONG_PTR)w->instance;
-        w->instance = (HINSTANCE)dwNewLong;
-        return old;
-    }
-    case GWLP_HWNDPARENT: {
-        if (w->style & WS_CHILD) {
-            // Moving a child to another parent is not supported; report the
-            // current parent and change nothing.
-            return (LONG_PTR)w->parent;
-        }
-        HWND newOwner = (HWND)dwNewLong;
-        if (newOwner && !FindWindowRecord(newOwner)) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
-        LONG_PTR old = (LONG_PTR)w->owner;
-        w->owner = newOwner ? RootOf(newOwner) : nullptr;
-        if (w->owner == hWnd) w->owner = nullptr;
-        return old;
-    }
-    }
-    SetLastError(ERROR_INVALID_INDEX);
-    return 0;
-}
-
-LRESULT WINAPI CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-    if (!lpPrevWndFunc) return 0;
-    return lpPrevWndFunc(hWnd, Msg, wParam, lParam);
 }
 
 }  // extern "C"
