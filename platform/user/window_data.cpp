@@ -8,6 +8,21 @@
 
 using namespace layer;
 
+namespace {
+
+// Where a `T` at byte `index` of the extra bytes the window's class asked
+// for lies; null, with ERROR_INVALID_INDEX, when it does not fit in them.
+template <typename T>
+uint8_t *ExtraAt(Window *w, int index) {
+    if ((size_t)index + sizeof(T) > w->extra.size()) {
+        SetLastError(ERROR_INVALID_INDEX);
+        return nullptr;
+    }
+    return w->extra.data() + index;
+}
+
+}  // namespace
+
 extern "C" {
 
 BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
@@ -40,12 +55,10 @@ LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex) {
     Window *w = ValidWindow(hWnd);
     if (!w) return 0;
     if (nIndex >= 0) {
-        if ((size_t)nIndex + sizeof(LONG_PTR) > w->extra.size()) {
-            SetLastError(ERROR_INVALID_INDEX);
-            return 0;
-        }
+        const uint8_t *at = ExtraAt<LONG_PTR>(w, nIndex);
+        if (!at) return 0;
         LONG_PTR v;
-        std::memcpy(&v, w->extra.data() + nIndex, sizeof v);
+        std::memcpy(&v, at, sizeof v);
         return v;
     }
     switch (nIndex) {
@@ -67,12 +80,10 @@ LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex) {
     if (nIndex >= 0) {
         Window *w = ValidWindow(hWnd);
         if (!w) return 0;
-        if ((size_t)nIndex + sizeof(LONG) > w->extra.size()) {
-            SetLastError(ERROR_INVALID_INDEX);
-            return 0;
-        }
+        const uint8_t *at = ExtraAt<LONG>(w, nIndex);
+        if (!at) return 0;
         LONG v;
-        std::memcpy(&v, w->extra.data() + nIndex, sizeof v);
+        std::memcpy(&v, at, sizeof v);
         return v;
     }
     return (LONG)GetWindowLongPtrA(hWnd, nIndex);
@@ -82,13 +93,11 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
     Window *w = ValidWindow(hWnd);
     if (!w) return 0;
     if (nIndex >= 0) {
-        if ((size_t)nIndex + sizeof(LONG_PTR) > w->extra.size()) {
-            SetLastError(ERROR_INVALID_INDEX);
-            return 0;
-        }
+        uint8_t *at = ExtraAt<LONG_PTR>(w, nIndex);
+        if (!at) return 0;
         LONG_PTR old;
-        std::memcpy(&old, w->extra.data() + nIndex, sizeof old);
-        std::memcpy(w->extra.data() + nIndex, &dwNewLong, sizeof dwNewLong);
+        std::memcpy(&old, at, sizeof old);
+        std::memcpy(at, &dwNewLong, sizeof dwNewLong);
         return old;
     }
     switch (nIndex) {
