@@ -128,6 +128,15 @@ public:
     // window shows what it showed. No rectangles: nothing is sent.
     virtual void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
                          const std::vector<RECT> &dirty) = 0;
+    // The same, where the layer knows that every pixel of the surface is
+    // `table[indices[i]]` (a window showing 8-bit copies, as the saver's
+    // does): a backend may read the indices instead, a quarter of the bytes
+    // and ones the frame has just looked at, while the pixels themselves have
+    // left the cache. `indices` has `width` to a row, like `pixels`.
+    virtual void PresentIndexed(uintptr_t window, const uint32_t *pixels, const uint8_t * /*indices*/,
+                                const uint32_t * /*table*/, int width, int height, const std::vector<RECT> &dirty) {
+        Present(window, pixels, width, height, dirty);
+    }
 
     // Waits at most `timeoutMs` (negative: no limit, 0: just collect what is
     // there) for native events and reports them to `sink`. Returns true when

@@ -104,6 +104,10 @@ public:
                  const std::vector<RECT> &dirty) override {
         display_->Present(window, pixels, width, height, dirty);
     }
+    void PresentIndexed(uintptr_t window, const uint32_t *pixels, const uint8_t *indices, const uint32_t *table,
+                        int width, int height, const std::vector<RECT> &dirty) override {
+        display_->PresentIndexed(window, pixels, indices, table, width, height, dirty);
+    }
     bool WaitForEvents(int timeoutMs, InputSink &sink) override {
         MovedSink moved(sink, view_.origin);
         return display_->WaitForEvents(timeoutMs, moved);

@@ -136,6 +136,18 @@ void ForgetShown(HWND window, const RECT &rect) {
     }
 }
 
+bool ShownAsIndices(const Window &w, const uint8_t **indices, const uint32_t **table) {
+    // A block is stale where anything but an 8-bit copy drew or nothing has
+    // yet; with none stale, the surface is the indices through the table.
+    const ShownIndices *shown = w.shown.get();
+    if (!shown || !w.pixels || shown->staleBlocks != 0 || shown->width != w.surfaceWidth ||
+        shown->height != w.surfaceHeight)
+        return false;
+    *indices = shown->indices.data();
+    *table = shown->table;
+    return true;
+}
+
 ShownWriter::ShownWriter(HWND window, uint32_t *surface, int width, int height, const uint32_t table[256],
                          const RECT &r, const BitmapObject *source, int64_t dx, int64_t dy)
     : window_(window), surface_(surface), width_(width), r_(r), table_(table), shown_(nullptr), dy_(dy),

@@ -336,6 +336,9 @@ void MarkDirty(HWND hwnd, const RECT &clientRect);
 // own record of what it showed: it only reaches the display.
 void QueuePresent(HWND hwnd, const RECT &clientRect);
 void FlushPresent();
+// True when every pixel of the window's surface is the colour of the 8-bit
+// index the window shows there (gdi/shown.cpp): its indices and their table.
+bool ShownAsIndices(const Window &w, const uint8_t **indices, const uint32_t **table);
 void SendEraseIfPending(HWND hwnd);
 // A saver window finished painting a frame on `dc`: the frame-rate overlay
 // counts it and draws itself over it (user/frame_rate.cpp).

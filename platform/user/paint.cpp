@@ -148,7 +148,13 @@ void FlushPresent() {
         for (const RECT &r : entry.second) RevealChange((HWND)entry.first, r);
         Window *w = FindWindowRecord((HWND)entry.first);
         if (!w || w->desktop || !w->pixels) continue;
-        s.backend->Present(entry.first, w->pixels, w->surfaceWidth, w->surfaceHeight, entry.second);
+        const uint8_t *indices = nullptr;
+        const uint32_t *table = nullptr;
+        if (ShownAsIndices(*w, &indices, &table))
+            s.backend->PresentIndexed(entry.first, w->pixels, indices, table, w->surfaceWidth, w->surfaceHeight,
+                                      entry.second);
+        else
+            s.backend->Present(entry.first, w->pixels, w->surfaceWidth, w->surfaceHeight, entry.second);
     }
 }
 

@@ -3,8 +3,9 @@
 // screen's size (less a margin) is shown whole, then in many rectangles of
 // odd sizes, then in a few large ones that together exceed what the backend
 // stages at once; after each step every pixel on the server must be the
-// surface's, in the precision of the display's visual. Prints one line per
-// step and exits 1 at the first mismatch.
+// surface's, in the precision of the display's visual. The same steps follow
+// from a surface given as 8-bit indices with their colour table. Prints one
+// line per step and exits 1 at the first mismatch.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -121,11 +122,21 @@ int main() {
     }
 
     std::vector<uint32_t> pixels((size_t)width * (size_t)height);
-    auto paint = [&](const std::vector<RECT> &rects, int step) {
+    std::vector<uint8_t> indices(pixels.size());
+    uint32_t table[256];
+    for (int i = 0; i < 256; ++i) table[i] = Pattern(i, 0, 99);
+    auto paint = [&](const std::vector<RECT> &rects, int step, bool indexed) {
         for (const RECT &r : rects)
             for (LONG y = r.top; y < r.bottom; ++y)
-                for (LONG x = r.left; x < r.right; ++x) pixels[(size_t)y * (size_t)width + (size_t)x] = Pattern(x, y, step);
-        backend->Present(handle, pixels.data(), width, height, rects);
+                for (LONG x = r.left; x < r.right; ++x) {
+                    const size_t at = (size_t)y * (size_t)width + (size_t)x;
+                    indices[at] = (uint8_t)Pattern(x, y, step);
+                    pixels[at] = indexed ? table[indices[at]] : Pattern(x, y, step);
+                }
+        if (indexed)
+            backend->PresentIndexed(handle, pixels.data(), indices.data(), table, width, height, rects);
+        else
+            backend->Present(handle, pixels.data(), width, height, rects);
     };
 
     // Whole: at 1024 x 768 and 32 bits more than is staged at once.
@@ -149,13 +160,17 @@ int main() {
     steps.push_back(large);
 
     int step = 0;
-    for (const std::vector<RECT> &rects : steps) {
-        paint(rects, ++step);
-        if (!Matches(display, window, pixels, width, height, &why)) {
-            std::printf("step %d (%zu rectangles): %s\n", step, rects.size(), why.c_str());
-            return 1;
+    for (bool indexed : {false, true}) {
+        for (const std::vector<RECT> &rects : steps) {
+            paint(rects, ++step, indexed);
+            const char *from = indexed ? "indices" : "surface";
+            if (!Matches(display, window, pixels, width, height, &why)) {
+                std::printf("step %d (%zu rectangles, from the %s): %s\n", step, rects.size(), from, why.c_str());
+                return 1;
+            }
+            std::printf("step %d (%zu rectangles, from the %s): the server shows the surface\n", step, rects.size(),
+                        from);
         }
-        std::printf("step %d (%zu rectangles): the server shows the surface\n", step, rects.size());
     }
     backend->DestroyNativeWindow(handle);
     XCloseDisplay(display);

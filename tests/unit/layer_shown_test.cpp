@@ -32,6 +32,7 @@ struct Screens {
     std::map<uintptr_t, Screen> byWindow;
     int presents = 0;
     int rects = 0;
+    int indexed = 0;  // presents read from the indices the window shows
     long area = 0;  // pixels handed over
 };
 
@@ -41,6 +42,19 @@ public:
     const char *Name() const override { return "screens"; }
     void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
                  const std::vector<RECT> &dirty) override {
+        Show(window, pixels, nullptr, nullptr, width, height, dirty);
+    }
+    // Shown from the indices alone, as a backend may: where they are not the
+    // surface, the screen parts from the window's pixels.
+    void PresentIndexed(uintptr_t window, const uint32_t *pixels, const uint8_t *indices, const uint32_t *table,
+                        int width, int height, const std::vector<RECT> &dirty) override {
+        screens_->indexed++;
+        Show(window, pixels, indices, table, width, height, dirty);
+    }
+
+private:
+    void Show(uintptr_t window, const uint32_t *pixels, const uint8_t *indices, const uint32_t *table, int width,
+              int height, const std::vector<RECT> &dirty) {
         Screens::Screen &s = screens_->byWindow[window];
         if (s.width != width || s.height != height) s = {width, height, std::vector<uint32_t>((size_t)width * height)};
         screens_->presents++;
@@ -49,11 +63,11 @@ public:
             screens_->area += (long)(r.right - r.left) * (r.bottom - r.top);
             for (LONG y = std::max<LONG>(r.top, 0); y < std::min<LONG>(r.bottom, height); ++y)
                 for (LONG x = std::max<LONG>(r.left, 0); x < std::min<LONG>(r.right, width); ++x)
-                    s.pixels[(size_t)y * width + x] = pixels[(size_t)y * width + x];
+                    s.pixels[(size_t)y * width + x] =
+                        indices ? table[indices[(size_t)y * width + x]] : pixels[(size_t)y * width + x];
         }
     }
 
-private:
     Screens *screens_;
 };
 
@@ -68,6 +82,7 @@ struct Steps {
     std::vector<uint64_t> screens;
     int presents = 0;
     int rects = 0;
+    int indexed = 0;
     std::string firstMismatch;  // where the screen and the window's pixels parted, if they did
 };
 
@@ -151,6 +166,7 @@ protected:
         }
         run.presents = screens.presents;
         run.rects = screens.rects;
+        run.indexed = screens.indexed;
         return run;
     }
 
@@ -188,6 +204,10 @@ TEST_F(ShownTest, TheSaverShowsWhatConvertingEverythingShowsThroughPhasesAndOthe
             // And it is less: a slideshow paint sends nothing, a bomb frame
             // only the blocks around the bombs.
             EXPECT_LT(shown.presents, reference.presents);
+            // Bomb frames go from the indices; after the drawing over them
+            // until a copy has converted everything again, not.
+            EXPECT_GT(shown.indexed, 0);
+            EXPECT_LT(shown.indexed, shown.presents);
         }
     }
 }

@@ -256,6 +256,15 @@ void WaylandBackend::Released(Buffer *b) {
                      s->buffers.end());
 }
 
+void WaylandBackend::PresentIndexed(uintptr_t window, const uint32_t *pixels, const uint8_t *indices,
+                                    const uint32_t *table, int width, int height, const std::vector<RECT> &dirty) {
+    NativeWindow *w = Find(window);
+    if (w && pixels && indices && table && width > 0 && height > 0 && w->fullScreen && w->children.empty())
+        PresentSurfaces(*w, pixels, width, height, dirty, indices, table);
+    else
+        Present(window, pixels, width, height, dirty);
+}
+
 void WaylandBackend::Present(uintptr_t window, const uint32_t *pixels, int width, int height,
                              const std::vector<RECT> &dirty) {
     NativeWindow *w = Find(window);
@@ -354,7 +363,7 @@ void WaylandBackend::Compose(uintptr_t top, const std::vector<RECT> &rects) {
 }
 
 void WaylandBackend::PresentSurfaces(NativeWindow &window, const uint32_t *pixels, int width, int height,
-                                     const std::vector<RECT> &dirty) {
+                                     const std::vector<RECT> &dirty, const uint8_t *indices, const uint32_t *table) {
     NativeWindow *w = &window;
     for (auto &owned : w->surfaces) {
         Surface *s = owned.get();
@@ -403,9 +412,15 @@ void WaylandBackend::PresentSurfaces(NativeWindow &window, const uint32_t *pixel
             // bomb a few rows on): each pixel is copied once.
             ForEachRowRun(clipped, [&](LONG y, const std::vector<std::pair<LONG, LONG>> &spans) {
                 const size_t at = (size_t)y * (size_t)width;
-                for (const auto &span : spans)
-                    std::memcpy(back->data + at + span.first, pixels + at + span.first,
-                                (size_t)(span.second - span.first) * 4);
+                for (const auto &span : spans) {
+                    if (indices) {
+                        uint32_t *out = back->data + at;
+                        for (LONG x = span.first; x < span.second; ++x) out[x] = table[indices[at + (size_t)x]];
+                    } else {
+                        std::memcpy(back->data + at + span.first, pixels + at + span.first,
+                                    (size_t)(span.second - span.first) * 4);
+                    }
+                }
             });
         } else {
             for (const RECT &r : clipped) {

@@ -158,8 +158,12 @@ public:
     bool Interactive() const override { return true; }
     void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
                  const std::vector<RECT> &dirty) override;
+    void PresentIndexed(uintptr_t window, const uint32_t *pixels, const uint8_t *indices, const uint32_t *table,
+                        int width, int height, const std::vector<RECT> &dirty) override;
+    // `indices` and `table`, where given, are the same pixels (see Backend).
     void PresentSurfaces(NativeWindow &w, const uint32_t *pixels, int width, int height,
-                         const std::vector<RECT> &dirty);
+                         const std::vector<RECT> &dirty, const uint8_t *indices = nullptr,
+                         const uint32_t *table = nullptr);
     uintptr_t TopOf(uintptr_t window, int *x, int *y);
     void Compose(uintptr_t top, const std::vector<RECT> &rects);
     void DrawChildren(NativeWindow &parent, int x, int y, const RECT &clip, std::vector<uint32_t> &out, int width);

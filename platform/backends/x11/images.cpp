@@ -102,6 +102,22 @@ void X11Backend::FreeStaging() {
 
 void X11Backend::Present(uintptr_t window, const uint32_t *pixels, int width, int height,
                          const std::vector<RECT> &dirty) {
+    PresentPacked(window, PresentSource{pixels, nullptr, nullptr}, width, height, dirty);
+}
+
+void X11Backend::PresentIndexed(uintptr_t window, const uint32_t *pixels, const uint8_t *indices,
+                                const uint32_t *table, int width, int height, const std::vector<RECT> &dirty) {
+    PresentSource source{pixels, nullptr, nullptr};
+    if (indices && table && LayoutIsNative(layout_)) {
+        source.indices = indices;
+        source.table = table;
+    }
+    PresentPacked(window, source, width, height, dirty);
+}
+
+void X11Backend::PresentPacked(uintptr_t window, const PresentSource &source, int width, int height,
+                               const std::vector<RECT> &dirty) {
+    const uint32_t *pixels = source.pixels;
     NativeWindow *w = Find(window);
     if (!w || !pixels || dirty.empty()) return;
     // A window the layer resized without saying so (a control that sized
@@ -133,9 +149,16 @@ void X11Backend::Present(uintptr_t window, const uint32_t *pixels, int width, in
             packed.height = (int)rows;
             packed.bytes_per_line = (int)rowBytes;
             packed.data = staging.data + used;
-            for (LONG y = 0; y < rows; ++y)
-                x11::ConvertRow(pixels + (size_t)(top + y) * (size_t)width + area.left, columns, layout_,
-                                (uint8_t *)packed.data + (size_t)y * rowBytes);
+            for (LONG y = 0; y < rows; ++y) {
+                const size_t at = (size_t)(top + y) * (size_t)width + (size_t)area.left;
+                uint8_t *out = (uint8_t *)packed.data + (size_t)y * rowBytes;
+                if (source.indices) {
+                    uint32_t *px = reinterpret_cast<uint32_t *>(out);
+                    for (int i = 0; i < columns; ++i) px[i] = source.table[source.indices[at + (size_t)i]];
+                } else {
+                    x11::ConvertRow(pixels + at, columns, layout_, out);
+                }
+            }
             if (staging_.shared)
                 XShmPutImage(display_, (Window)window, gc_, &packed, 0, 0, area.left, top, (unsigned)columns,
                              (unsigned)rows, False);

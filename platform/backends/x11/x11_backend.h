@@ -102,6 +102,8 @@ public:
     bool Interactive() const override { return true; }
     void Present(uintptr_t window, const uint32_t *pixels, int width, int height,
                  const std::vector<RECT> &dirty) override;
+    void PresentIndexed(uintptr_t window, const uint32_t *pixels, const uint8_t *indices, const uint32_t *table,
+                        int width, int height, const std::vector<RECT> &dirty) override;
     bool WaitForEvents(int timeoutMs, InputSink &sink) override;
     void SetCursorVisible(bool visible) override;
     void WarpPointer(int x, int y) override;
@@ -122,6 +124,16 @@ private:
     void SetManagerHints(Window window, const NativeWindowRequest &request, const NativeWindow &record);
     void SetSizeHints(Window window, const NativeWindow &record);
     void ReportPlace(Window window, InputSink &sink);
+    // What a presentation reads: the surface, or its indices and their
+    // table where the layer gave them and the server takes our own pixel
+    // format.
+    struct PresentSource {
+        const uint32_t *pixels = nullptr;
+        const uint8_t *indices = nullptr;
+        const uint32_t *table = nullptr;
+    };
+    void PresentPacked(uintptr_t window, const PresentSource &source, int width, int height,
+                       const std::vector<RECT> &dirty);
     bool MakeStaging();
     void FreeStaging();
     bool Handle(XEvent &event, InputSink &sink);
