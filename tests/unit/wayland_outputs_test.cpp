@@ -3,9 +3,11 @@
 // the layer is told of, and pointer positions on scaled surfaces.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "platform/backends/wayland/buffer_fill.h"
 #include "platform/backends/wayland/outputs.h"
 #include "platform/session/backend_choice.h"
 
@@ -149,4 +151,34 @@ TEST(WaylandOutputsTest, SurfacePositionsBecomeDevicePixelsOnTheSurface) {
     layer::wayland::SurfaceToPixels(-1, 960, 960, 540, 1920, 1080, &x, &y);
     EXPECT_EQ(0, x);
     EXPECT_EQ(1079, y);
+}
+
+// A buffer row is written from the window's pixels or from its indices, the
+// aligned middle of it past the cache: every start and length must give the
+// same row, and nothing beside it may be touched.
+TEST(WaylandBufferFillTest, EverySpanIsWrittenWholeAndAlone) {
+    std::vector<uint32_t> table(256), pixels(96);
+    std::vector<uint8_t> indices(96);
+    for (int i = 0; i < 256; ++i) table[(size_t)i] = 0x010203u * (uint32_t)i ^ 0x5A5A5Au;
+    for (int i = 0; i < 96; ++i) {
+        indices[(size_t)i] = (uint8_t)(i * 37 + 11);
+        pixels[(size_t)i] = 0xF00000u + (uint32_t)i;
+    }
+    alignas(64) uint32_t row[128];
+    for (bool fromIndices : {false, true})
+        for (int start = 0; start < 16; ++start)
+            for (int n = 0; n <= 80; ++n) {
+                std::fill(row, row + 128, 0xDEADBEEFu);
+                layer::wayland::FillBufferSpan(row + start, pixels.data(), fromIndices ? indices.data() : nullptr,
+                                               table.data(), n);
+                layer::wayland::FinishBufferFill();
+                for (int x = 0; x < 128; ++x) {
+                    const bool inside = x >= start && x < start + n;
+                    const uint32_t want = !inside      ? 0xDEADBEEFu
+                                          : fromIndices ? table[indices[(size_t)(x - start)]]
+                                                        : pixels[(size_t)(x - start)];
+                    ASSERT_EQ(want, row[x]) << (fromIndices ? "indices" : "pixels") << ", start " << start
+                                            << ", " << n << " pixels, column " << x;
+                }
+            }
 }

@@ -12,6 +12,7 @@
 
 #include "backends/clip.h"
 #include "gdi/row_runs.h"
+#include "backends/wayland/buffer_fill.h"
 #include "backends/wayland/wayland_backend.h"
 
 namespace layer {
@@ -412,16 +413,12 @@ void WaylandBackend::PresentSurfaces(NativeWindow &window, const uint32_t *pixel
             // bomb a few rows on): each pixel is copied once.
             ForEachRowRun(clipped, [&](LONG y, const std::vector<std::pair<LONG, LONG>> &spans) {
                 const size_t at = (size_t)y * (size_t)width;
-                for (const auto &span : spans) {
-                    if (indices) {
-                        uint32_t *out = back->data + at;
-                        for (LONG x = span.first; x < span.second; ++x) out[x] = table[indices[at + (size_t)x]];
-                    } else {
-                        std::memcpy(back->data + at + span.first, pixels + at + span.first,
-                                    (size_t)(span.second - span.first) * 4);
-                    }
-                }
+                for (const auto &span : spans)
+                    FillBufferSpan(back->data + at + span.first, pixels + at + span.first,
+                                   indices ? indices + at + span.first : nullptr, table,
+                                   (int)(span.second - span.first));
             });
+            FinishBufferFill();
         } else {
             for (const RECT &r : clipped) {
                 size_t columns = (size_t)(r.right - r.left);
