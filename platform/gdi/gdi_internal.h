@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "gdi/expand_indices.h"
 #include "gdi/region.h"
 #include "gdi/row_runs.h"
 #include "session/layer_internal.h"
@@ -315,25 +316,6 @@ COLORREF MemoryPixel(DeviceContext *dc, int x, int y);
 bool ResolveBrush(HBRUSH brush, COLORREF *color, bool *hollow);
 // What FillRect does with a solid colour, on any DC the layer draws on.
 void FillSolid(DeviceContext *dc, const RECT &rect, COLORREF color);
-
-// 8-bit indices into 32-bit pixels through a table: the conversion every
-// copy to a window ends in. Four indices a step from one load.
-inline void ExpandIndices(uint32_t *__restrict d, const uint8_t *__restrict s, int n,
-                          const uint32_t *__restrict table) {
-    int i = 0;
-    for (; i + 4 <= n; i += 4) {
-        uint32_t q;
-        std::memcpy(&q, s + i, 4);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        q = __builtin_bswap32(q);
-#endif
-        d[i] = table[q & 0xFF];
-        d[i + 1] = table[(q >> 8) & 0xFF];
-        d[i + 2] = table[(q >> 16) & 0xFF];
-        d[i + 3] = table[q >> 24];
-    }
-    for (; i < n; ++i) d[i] = table[s[i]];
-}
 
 inline uint32_t PixelFromColorRef(COLORREF c) {
     return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);

@@ -18,6 +18,7 @@
 #include <cstdlib>
 
 #include "backends/clip.h"
+#include "gdi/expand_indices.h"
 
 namespace layer {
 namespace x11 {
@@ -152,12 +153,10 @@ void X11Backend::PresentPacked(uintptr_t window, const PresentSource &source, in
             for (LONG y = 0; y < rows; ++y) {
                 const size_t at = (size_t)(top + y) * (size_t)width + (size_t)area.left;
                 uint8_t *out = (uint8_t *)packed.data + (size_t)y * rowBytes;
-                if (source.indices) {
-                    uint32_t *px = reinterpret_cast<uint32_t *>(out);
-                    for (int i = 0; i < columns; ++i) px[i] = source.table[source.indices[at + (size_t)i]];
-                } else {
+                if (source.indices)
+                    ExpandIndices(reinterpret_cast<uint32_t *>(out), source.indices + at, columns, source.table);
+                else
                     x11::ConvertRow(pixels + at, columns, layout_, out);
-                }
             }
             if (staging_.shared)
                 XShmPutImage(display_, (Window)window, gc_, &packed, 0, 0, area.left, top, (unsigned)columns,
