@@ -181,6 +181,7 @@ void RedoWhereWritten(BitmapChanges &c, const RECT &r, Redo redo) {
         c.lastCopy.after = c.writes;
         return;
     }
+    CountLogged(c);
     const int b0 = r.left / kShownBlock, b1 = (r.right - 1) / kShownBlock + 1;
     for (LONG y = r.top; y < r.bottom; ++y) {
         if (c.rows[(size_t)y] <= after) continue;

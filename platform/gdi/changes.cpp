@@ -26,7 +26,24 @@ void Restart(BitmapChanges &c, const BitmapObject &bitmap) {
     c.rows.assign((size_t)bitmap.height, 0);
     c.log.clear();
     c.logFloor = 0;
+    c.counted = 0;
     c.lastCopy.valid = false;
+}
+
+// Counts `r` as written with `count` in its blocks and rows.
+void Count(BitmapChanges &c, const RECT &r, uint32_t count) {
+    const int b0 = r.left / kBlock, b1 = (r.right - 1) / kBlock + 1;
+    for (LONG y = r.top; y < r.bottom; ++y) {
+        uint32_t *row = c.blocks.data() + (size_t)y * (size_t)c.blocksPerRow;
+        std::fill(row + b0, row + b1, count);
+        c.rows[(size_t)y] = count;
+    }
+}
+
+// Counts the log's first `upTo` entries, in order: a later write's count
+// is the higher, so a block ends with its last one's.
+void CountLoggedUpTo(BitmapChanges &c, size_t upTo) {
+    for (; c.counted < upTo; ++c.counted) Count(c, c.log[c.counted].rect, c.log[c.counted].count);
 }
 
 }  // namespace
@@ -47,24 +64,23 @@ void NoteWritten(BitmapObject *bitmap, const RECT &rect) {
 }
 
 void CountWritten(BitmapChanges &c, const RECT &r, uint32_t count) {
-    const int b0 = r.left / kBlock, b1 = (r.right - 1) / kBlock + 1;
-    for (LONG y = r.top; y < r.bottom; ++y) {
-        uint32_t *row = c.blocks.data() + (size_t)y * (size_t)c.blocksPerRow;
-        std::fill(row + b0, row + b1, count);
-        c.rows[(size_t)y] = count;
-    }
     // A sprite is drawn as its mask and then itself, on the same rectangle.
     if (!c.log.empty() && SameRect(c.log.back().rect, r)) {
         c.log.back().count = count;
+        c.counted = std::min(c.counted, c.log.size() - 1);  // counted again, later
         return;
     }
     if (c.log.size() >= kMaxLog) {
         size_t drop = c.log.size() / 2;
+        CountLoggedUpTo(c, drop);
         c.logFloor = c.log[drop - 1].count;
         c.log.erase(c.log.begin(), c.log.begin() + (long)drop);
+        c.counted -= drop;
     }
     c.log.push_back({count, r});
 }
+
+void CountLogged(BitmapChanges &c) { CountLoggedUpTo(c, c.log.size()); }
 
 bool WrittenSince(const BitmapChanges &c, uint32_t after, std::vector<RECT> *out) {
     out->clear();
@@ -76,7 +92,9 @@ bool WrittenSince(const BitmapChanges &c, uint32_t after, std::vector<RECT> *out
 }
 
 void DropLog(BitmapChanges &c) {
+    CountLogged(c);
     c.log.clear();
+    c.counted = 0;
     c.logFloor = c.writes;
 }
 

@@ -68,6 +68,11 @@ struct BitmapChanges {
     };
     std::vector<Write> log;
     uint32_t logFloor = 0;  // every write counted after this is in the log
+    // The log's first entries that the blocks and rows already count. The
+    // rest are counted there only when something reads them (CountLogged),
+    // or when they leave the log: a frame's copies read the log, and filling
+    // the counts of every write meant a cache miss a row for nothing.
+    size_t counted = 0;
     // The last plain copy into the bitmap (gdi/blit.cpp): from which bitmap
     // as it was then, with which colour tables, where to; or the last solid
     // fill, of which index. And the count after it, so that blocks counted
@@ -117,6 +122,8 @@ void CountWritten(BitmapChanges &c, const RECT &rect, uint32_t count);
 bool WrittenSince(const BitmapChanges &c, uint32_t after, std::vector<RECT> *out);
 // Forgets the log: only the blocks say what was written up to now.
 void DropLog(BitmapChanges &c);
+// Brings the blocks and rows up to the whole log, for whoever reads them.
+void CountLogged(BitmapChanges &c);
 
 // A written rectangle widened to whole cache lines of an 8-bit row: they
 // are fetched whole anyway, and spans that start and end on them need no
@@ -256,7 +263,7 @@ public:
     // `source`, when given, is the bitmap the rows come from, its column
     // `dx` and row `dy` past the window's.
     ShownWriter(HWND window, uint32_t *surface, int width, int height, const uint32_t table[256], const RECT &r,
-                const BitmapObject *source = nullptr, int64_t dx = 0, int64_t dy = 0);
+                BitmapObject *source = nullptr, int64_t dx = 0, int64_t dy = 0);
     ShownWriter(const ShownWriter &) = delete;
     ShownWriter &operator=(const ShownWriter &) = delete;
     // `indices[0]` lands on column r.left of row y.
@@ -289,7 +296,8 @@ private:
     ShownIndices *shown_;
     // With a source unchanged since the same copy: its counts, and the count
     // the window's indices were taken at. Null when every block is compared.
-    const BitmapChanges *since_ = nullptr;
+    BitmapChanges *since_ = nullptr;
+    bool sinceCounted_ = false;  // since_'s blocks and rows brought up to its log
     uint32_t sinceWrites_ = 0;
     int64_t dy_ = 0;
     ShownIndices::Source nextSource_;

@@ -149,7 +149,7 @@ bool ShownAsIndices(const Window &w, const uint8_t **indices, const uint32_t **t
 }
 
 ShownWriter::ShownWriter(HWND window, uint32_t *surface, int width, int height, const uint32_t table[256],
-                         const RECT &r, const BitmapObject *source, int64_t dx, int64_t dy)
+                         const RECT &r, BitmapObject *source, int64_t dx, int64_t dy)
     : window_(window), surface_(surface), width_(width), r_(r), table_(table), shown_(nullptr), dy_(dy),
       bandCells_(Scratch<ShownCell, 0>()), open_(Scratch<RECT, 0>()), next_(Scratch<RECT, 1>()) {
     Window *w = FindWindowRecord(window);
@@ -161,7 +161,7 @@ ShownWriter::ShownWriter(HWND window, uint32_t *surface, int width, int height, 
     // A source straight above the window's columns keeps its counts by the
     // same blocks as the window.
     if (source && dx == 0 && ChangesTracked(*source)) {
-        const BitmapChanges &c = source->changes;
+        BitmapChanges &c = source->changes;
         nextSource_ = {true, c.id, c.writes, dy, r};
         const ShownIndices::Source &last = shown_->source;
         if (last.valid && last.bitmap == c.id && last.dy == dy && SameRect(last.rect, r)) {
@@ -195,6 +195,10 @@ void ShownWriter::Row(int y, const uint8_t *indices) {
     // from it are as they were; only stale ones need a look there.
     const uint32_t *written = nullptr;
     if (since_) {
+        if (!sinceCounted_) {
+            CountLogged(*since_);
+            sinceCounted_ = true;
+        }
         size_t row = (size_t)(y + dy_);
         if (since_->rows[row] > sinceWrites_) written = since_->blocks.data() + row * (size_t)since_->blocksPerRow;
         else if (!std::any_of(stale + b0, stale + b1, [](uint8_t v) { return v != 0; })) return;
