@@ -5,6 +5,7 @@
 #include <map>
 
 #include "gdi/gdi_internal.h"
+#include "gdi/planes.h"
 #include "session/layer_internal.h"
 
 namespace layer {
@@ -291,15 +292,7 @@ void ForEachDrawableRect(DeviceContext *dc, const RECT &rect, const std::functio
     if (!DcSurface(dc, &surface)) return;
     RECT bounds = {0, 0, surface.width, surface.height};
     RECT r = RectIntersection(rect, bounds);
-    if (RectIsEmpty(r)) return;
-    if (!dc->hasClip) {
-        fill(r);
-        return;
-    }
-    for (const RECT &c : dc->clip.Rects()) {
-        RECT piece = RectIntersection(r, c);
-        if (!RectIsEmpty(piece)) fill(piece);
-    }
+    if (!RectIsEmpty(r)) ForEachPiece(dc, r, fill);
 }
 
 }  // namespace layer

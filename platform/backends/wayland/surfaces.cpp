@@ -257,21 +257,18 @@ void WaylandBackend::Released(Buffer *b) {
                      s->buffers.end());
 }
 
+void WaylandBackend::Present(uintptr_t window, const uint32_t *pixels, int width, int height,
+                             const std::vector<RECT> &dirty) {
+    PresentIndexed(window, pixels, nullptr, nullptr, width, height, dirty);
+}
+
 void WaylandBackend::PresentIndexed(uintptr_t window, const uint32_t *pixels, const uint8_t *indices,
                                     const uint32_t *table, int width, int height, const std::vector<RECT> &dirty) {
     NativeWindow *w = Find(window);
-    if (w && pixels && indices && table && width > 0 && height > 0 && w->fullScreen && w->children.empty())
-        PresentSurfaces(*w, pixels, width, height, dirty, indices, table);
-    else
-        Present(window, pixels, width, height, dirty);
-}
-
-void WaylandBackend::Present(uintptr_t window, const uint32_t *pixels, int width, int height,
-                             const std::vector<RECT> &dirty) {
-    NativeWindow *w = Find(window);
     if (!w || !pixels || dirty.empty() || width <= 0 || height <= 0) return;
     if (w->fullScreen && w->children.empty()) {
-        PresentSurfaces(*w, pixels, width, height, dirty);
+        // Filled from the indices where the layer gave them with their table.
+        PresentSurfaces(*w, pixels, width, height, dirty, table ? indices : nullptr, table);
         return;
     }
     // Windows inside others have no surfaces of their own (a dialog's
