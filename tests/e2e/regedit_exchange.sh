@@ -57,7 +57,10 @@ listed() {
 expect_queried() {
   local name=$1; shift
   local listing problems=() setting want got
-  listing=$(listed) || listing=
+  if ! listing=$(listed); then
+    fail "$name" "wine reg query did not list $KEY in three tries"
+    return
+  fi
   for setting in "$@"; do
     want=${setting#*=}
     got=$(awk -v name="${setting%%=*}" '$1 == name { $1 = ""; sub(/^ +/, ""); print }' <<<"$listing")
