@@ -114,16 +114,16 @@ gn_saver_start() {
 }
 
 # processes ID [MONITOR]: the trace files of a run's processes (of the one
-# started for MONITOR; "-" for the run's first process), oldest first (by
-# pid: a run is too short for the numbers to wrap).
+# started for MONITOR; "-" for the run's first process), oldest first: by the
+# start each file's first line gives, since pids wrap, even within a run.
 processes() {
-  local dir=$GN_TMP/$1.err pid file
-  for pid in $(cd "$dir" 2>/dev/null && printf '%s\n' * | sort -n); do
-    file=$dir/$pid
+  local file header
+  for file in "$GN_TMP/$1.err"/*; do
     [[ -f $file ]] || continue
-    [[ -z ${2:-} ]] || [[ $(head -n1 "$file") == *" monitor $2" ]] || continue
-    printf '%s\n' "$file"
-  done
+    header=$(head -n1 "$file")
+    [[ -z ${2:-} ]] || [[ $header == *" monitor $2" ]] || continue
+    printf '%s %s\n' "$(sed -n 's/^process [0-9]* started \([0-9.]*\) .*/\1/p' <<<"$header")" "$file"
+  done | LC_ALL=C sort -k1,1n | cut -d' ' -f2-
 }
 process_of() { processes "$1" "$2" | tail -n1; }
 pid_of_trace() { basename "$1"; }
