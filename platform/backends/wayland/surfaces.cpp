@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "backends/clip.h"
+#include "gdi/expand_indices.h"
 #include "gdi/row_runs.h"
 #include "backends/wayland/buffer_fill.h"
 #include "backends/wayland/wayland_backend.h"
@@ -410,6 +411,12 @@ void WaylandBackend::PresentSurfaces(NativeWindow &window, const uint32_t *pixel
             // bomb a few rows on): each pixel is copied once.
             ForEachRowRun(clipped, [&](LONG y, const std::vector<std::pair<LONG, LONG>> &spans) {
                 const size_t at = (size_t)y * (size_t)width;
+                // The indices have left the nearer caches since they were
+                // compared: the same columns a few rows down come meanwhile.
+                if (indices && y + kIndexRowsAhead < height) {
+                    const uint8_t *below = indices + at + (size_t)kIndexRowsAhead * (size_t)width;
+                    for (const auto &span : spans) FetchIndices(below + span.first, (int)(span.second - span.first));
+                }
                 for (const auto &span : spans)
                     FillBufferSpan(back->data + at + span.first, pixels + at + span.first,
                                    indices ? indices + at + span.first : nullptr, table,
