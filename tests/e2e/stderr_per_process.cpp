@@ -8,8 +8,8 @@
 // The file starts with one line, "process PID started T parent PPID monitor
 // NAME": T the process's start on the monotonic clock, in seconds (pids wrap,
 // so they do not order a run's processes), NAME the monitor it was started
-// for (VANTREL_MONITOR_NAME, "-" for none). Without VANTREL_STDERR_DIR, or when the file cannot be
-// made, nothing changes.
+// for (VANTREL_MONITOR_NAME, "-" for none). Without VANTREL_STDERR_DIR, or
+// when the file cannot be made, nothing changes.
 #include <fcntl.h>
 #include <unistd.h>
 
