@@ -27,17 +27,6 @@ inline void ExpandIndices(uint32_t *__restrict d, const uint8_t *__restrict s, i
     for (; i < n; ++i) d[i] = table[s[i]];
 }
 
-// Fetches the cache lines of `n` indices ahead of their expansion. Rows a
-// few below the one being expanded are far enough on for their lines to
-// come from memory in time.
-constexpr int kIndexRowsAhead = 4;
-inline void FetchIndices(const uint8_t *p, int n) {
-    if (n <= 0) return;
-    const uintptr_t last = reinterpret_cast<uintptr_t>(p + n - 1);
-    for (uintptr_t line = reinterpret_cast<uintptr_t>(p) & ~uintptr_t{63}; line <= last; line += 64)
-        __builtin_prefetch(reinterpret_cast<const void *>(line), 0);
-}
-
 }  // namespace layer
 
 #endif

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "backends/backend.h"
+#include "gdi/fetch_ahead.h"
 #include "gdi/region.h"
 
 namespace layer {
@@ -36,7 +37,6 @@ constexpr int kMaNoActivateAndEat = 4;
 // pages before anything is written: a frame touches a few rows of each of
 // many 4 KB pages of such a buffer, and at one page-table walk each that
 // costs more than the bytes do.
-constexpr size_t kCacheLine = 64;
 constexpr size_t kLargePage = 2u << 20;
 void *AllocatePixels(size_t bytes);
 void FreePixels(void *p, size_t bytes);
@@ -58,17 +58,6 @@ struct PixelStorage {
 };
 template <typename T>
 using PixelVector = std::vector<T, PixelStorage<T>>;
-
-// Frames touch short spans of many rows, mostly out of the cache; the same
-// columns a few rows down are what comes next, so they are asked for while
-// this row is worked on.
-constexpr int kRowsAhead = 4;
-inline void PrefetchSpan(const uint8_t *p, size_t n, bool forWriting) {
-    for (size_t i = 0; i < n; i += kCacheLine) {
-        if (forWriting) __builtin_prefetch(p + i, 1);
-        else __builtin_prefetch(p + i, 0);
-    }
-}
 
 struct DialogState;   // user/controls/controls.h
 struct ControlState;  // user/controls/controls.h

@@ -12,6 +12,7 @@
 
 #include "backends/clip.h"
 #include "gdi/expand_indices.h"
+#include "gdi/fetch_ahead.h"
 #include "gdi/row_runs.h"
 #include "backends/wayland/buffer_fill.h"
 #include "backends/wayland/wayland_backend.h"
@@ -413,9 +414,9 @@ void WaylandBackend::PresentSurfaces(NativeWindow &window, const uint32_t *pixel
                 const size_t at = (size_t)y * (size_t)width;
                 // The indices have left the nearer caches since they were
                 // compared: the same columns a few rows down come meanwhile.
-                if (indices && y + kIndexRowsAhead < height) {
-                    const uint8_t *below = indices + at + (size_t)kIndexRowsAhead * (size_t)width;
-                    for (const auto &span : spans) FetchIndices(below + span.first, (int)(span.second - span.first));
+                if (indices && y + kRowsAhead < height) {
+                    const uint8_t *below = indices + at + (size_t)kRowsAhead * (size_t)width;
+                    for (const auto &span : spans) PrefetchSpan(below + span.first, (size_t)(span.second - span.first));
                 }
                 for (const auto &span : spans)
                     FillBufferSpan(back->data + at + span.first, pixels + at + span.first,

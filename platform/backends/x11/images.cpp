@@ -19,6 +19,7 @@
 
 #include "backends/clip.h"
 #include "gdi/expand_indices.h"
+#include "gdi/fetch_ahead.h"
 
 namespace layer {
 namespace x11 {
@@ -154,13 +155,14 @@ void X11Backend::PresentPacked(uintptr_t window, const PresentSource &source, in
             // left the nearer caches; a rectangle's rows, a line or two each
             // and a screen row apart, are fetched a few ahead.
             if (source.indices) {
-                for (LONG y = 0; y < std::min<LONG>(rows, kIndexRowsAhead); ++y)
-                    FetchIndices(source.indices + (size_t)(top + y) * (size_t)width + (size_t)area.left, columns);
+                for (LONG y = 0; y < std::min<LONG>(rows, kRowsAhead); ++y)
+                    PrefetchSpan(source.indices + (size_t)(top + y) * (size_t)width + (size_t)area.left,
+                                 (size_t)columns);
             }
             for (LONG y = 0; y < rows; ++y) {
                 const size_t at = (size_t)(top + y) * (size_t)width + (size_t)area.left;
-                if (source.indices && y + kIndexRowsAhead < rows)
-                    FetchIndices(source.indices + at + (size_t)kIndexRowsAhead * (size_t)width, columns);
+                if (source.indices && y + kRowsAhead < rows)
+                    PrefetchSpan(source.indices + at + (size_t)kRowsAhead * (size_t)width, (size_t)columns);
                 uint8_t *out = (uint8_t *)packed.data + (size_t)y * rowBytes;
                 if (source.indices)
                     ExpandIndices(reinterpret_cast<uint32_t *>(out), source.indices + at, columns, source.table);
